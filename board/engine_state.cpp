@@ -1,0 +1,36 @@
+#include "board/engine_state.h"
+
+#include <chrono>
+
+// Zero-initialised storage; the few start-up values are set by initEngineState
+// so the record stays in the zero segment instead of the binary image.
+EngineState engine;
+
+void initEngineState() {
+    engine.boardWidth = 0;
+    engine.boardHeight = 0;
+    engine.boardSize = 15;
+    engine.updateRadius = 4;
+    engine.rule = ruleFreestyle;
+    engine.requestedRule.store(ruleFreestyle);
+    engine.timeout_turn.store(30000);
+    engine.time_left.store(1000000000);
+    engine.moveCount = 0;
+    engine.blockedCount = 0;
+    engine.builtForRule = -1;
+    engine.firstBuildPending = true;
+    engine.thinkCommand = 0;
+    engine.stopRequested.store(0);
+    engine.turnBudget = 10000;
+    engine.hashClearedForRule = -1;
+}
+
+int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool searchShouldStop() {
+    return engine.turnBudget <= nowMs() - engine.searchStart + 30 ||
+           engine.stopRequested.load(std::memory_order_relaxed) > 0;
+}

@@ -1,0 +1,171 @@
+// The main thread: reads lines, dispatches them, runs the quit sequence.
+//
+// Input is read one byte at a time so that the engine never reads ahead of the
+// line it is handling (the BOARD block reads its stone lines through the same
+// routine). Output goes through one writer: a line is formatted in full, then
+// written and flushed under a mutex, so a MESSAGE line of the think thread can
+// never be cut into by an answer of the main thread.
+#include "protocol/main_loop.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+#include "board/engine_state.h"
+#include "protocol/info_settings.h"
+#include "protocol/position_commands.h"
+#include "protocol/think_thread.h"
+
+const char* const aboutText =
+    "name=\"Zorvan\", author=\"Benrow\", version=\"1.0\", country=\"Nowhere\", "
+    "www=\"https://zorvan.invalid\"";
+
+namespace {
+
+std::mutex outputMutex;
+std::string* outputCapture = nullptr;
+
+// Longest line the engine prints: "ERROR ..." with two numbers, the banner, the
+// ABOUT text. 512 bytes leaves room for any of them.
+constexpr int maxOutputLine = 512;
+
+void writeFormatted(const char* format, va_list args, bool appendNewline) {
+    char text[maxOutputLine + 2];
+    int length = vsnprintf(text, maxOutputLine, format, args);
+    if (length < 0) length = 0;
+    if (length > maxOutputLine - 1) length = maxOutputLine - 1;
+    if (appendNewline) text[length++] = '\n';
+    std::lock_guard<std::mutex> lock(outputMutex);
+    if (outputCapture) {
+        outputCapture->append(text, static_cast<size_t>(length));
+        return;
+    }
+    fwrite(text, 1, static_cast<size_t>(length), stdout);
+    fflush(stdout);
+}
+
+bool isFormatSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The keyword rule of the dispatcher: the line starts with the keyword, letters
+// compared as capitals, other bytes as they are. Returns the text after it.
+const char* keywordEnd(const char* keyword, const char* text) {
+    while (*keyword) {
+        if (*text == '\0' || upperAscii(*text) != *keyword) return nullptr;
+        ++keyword;
+        ++text;
+    }
+    return text;
+}
+
+const char* skipSpace(const char* text) {
+    while (isFormatSpace(*text)) ++text;
+    return text;
+}
+
+}  // namespace
+
+void setOutputCapture(std::string* sink) {
+    std::lock_guard<std::mutex> lock(outputMutex);
+    outputCapture = sink;
+}
+
+void printLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeFormatted(format, args, true);
+    va_end(args);
+}
+
+void printRaw(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeFormatted(format, args, false);
+    va_end(args);
+}
+
+const char* matchKeyword(const char* keyword, const char* text) {
+    const char* end = keywordEnd(keyword, text);
+    return end ? skipSpace(end) : nullptr;
+}
+
+bool readLine() {
+    char* buffer = engine.lineBuffer;
+    int stored = 0;
+    for (;;) {
+        char c;
+        ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0) continue;  // interrupted: try again
+        if (got == 0) {
+            buffer[0] = '\0';  // an unfinished last line is discarded
+            return false;
+        }
+        if (stored < lineBufferSize) buffer[stored++] = c;
+        if (c == '\n') break;
+    }
+    // Zero over the line feed when it fitted, else over the 8192nd byte, so an
+    // over-long line keeps its first 8191 bytes.
+    buffer[stored - 1] = '\0';
+    if (stored >= 2 && buffer[stored - 2] == '\r') buffer[stored - 2] = '\0';
+    return true;
+}
+
+void prepareForCommand() {
+    stopAndWait();
+    // The board owner takes the INFO rule here, never during a think.
+    engine.rule = engine.requestedRule.load();
+    if (engine.boardWidth == 0) {
+        engine.boardWidth = 20;
+        engine.boardHeight = 20;
+        startGame();
+    }
+}
+
+bool dispatchCommand() {
+    const char* line = engine.lineBuffer;
+    const char* rest;
+    if ((rest = keywordEnd("INFO", line))) {
+        commandInfo(skipSpace(rest));
+    } else if ((rest = keywordEnd("START", line))) {
+        commandStart(skipSpace(rest));
+    } else if ((rest = keywordEnd("RECTSTART", line))) {
+        commandRectStart(skipSpace(rest));
+    } else if ((rest = keywordEnd("RESTART", line))) {
+        commandRestart(skipSpace(rest));
+    } else if ((rest = keywordEnd("TURN", line))) {
+        commandTurn(skipSpace(rest));
+    } else if ((rest = keywordEnd("PLAY", line))) {
+        commandPlay(skipSpace(rest));
+    } else if ((rest = keywordEnd("BEGIN", line))) {
+        commandBegin(skipSpace(rest));
+    } else if (matchKeyword("ABOUT", line)) {
+        printLine("%s", aboutText);
+    } else if (matchKeyword("END", line)) {
+        return true;
+    } else if ((rest = matchKeyword("BOARD", line))) {
+        commandBoard(rest);
+    } else if ((rest = matchKeyword("TAKEBACK", line))) {
+        commandTakeBack(rest);
+    } else {
+        printLine("UNKNOWN command");
+    }
+    return false;
+}
+
+int runMainLoop() {
+    initEngineState();
+    startThinkThread();
+    while (readLine()) {
+        if (dispatchCommand()) break;
+    }
+    // Quit sequence: a running think still prints its move, then the thread ends.
+    stopAndWait();
+    engine.thinkCommand = -1;
+    startThinking();
+    joinThinkThread();
+    return 0;
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building and testing Zorvan needs on Debian 12, only when
+# missing; safe to run any number of times.
+set -euo pipefail
+
+packages=(g++ g++-multilib cmake make libgtest-dev qemu-user python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >&2
+fi
