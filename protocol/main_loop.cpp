@@ -7,10 +7,17 @@
 // never be cut into by an answer of the main thread.
 #include "protocol/main_loop.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "board/engine_state.h"
 #include "protocol/info_settings.h"
@@ -22,6 +29,12 @@ const char* const aboutText =
     "www=\"https://zorvan.invalid\"";
 
 namespace {
+
+#ifdef _WIN32
+int readByte(char* c) { return _read(0, c, 1); }
+#else
+int readByte(char* c) { return static_cast<int>(read(STDIN_FILENO, c, 1)); }
+#endif
 
 std::mutex outputMutex;
 std::string* outputCapture = nullptr;
@@ -98,9 +111,9 @@ bool readLine() {
     int stored = 0;
     for (;;) {
         char c;
-        ssize_t got = read(STDIN_FILENO, &c, 1);
-        if (got < 0) continue;  // interrupted: try again
-        if (got == 0) {
+        int got = readByte(&c);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {  // end of input, or a stream that can no longer be read
             buffer[0] = '\0';  // an unfinished last line is discarded
             return false;
         }
@@ -157,6 +170,13 @@ bool dispatchCommand() {
 }
 
 int runMainLoop() {
+#ifdef _WIN32
+    // Binary mode both ways: the engine strips CR itself, and every line it
+    // prints ends in a bare LF, so a manager that strips only the newline reads
+    // "OK", never "OK\r".
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+#endif
     initEngineState();
     startThinkThread();
     while (readLine()) {

@@ -4,6 +4,10 @@
 set -euo pipefail
 
 packages=(g++ g++-multilib cmake make libgtest-dev qemu-user python3)
+# --windows adds the cross compilers, Wine to run the 64-bit brain, and zip.
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 zip)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

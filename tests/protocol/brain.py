@@ -22,11 +22,23 @@ class Brain:
         self.lines = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+        # Standard error is drained all the time (a full pipe would block the
+        # engine) and kept, so tests can look for sanitizer reports.
+        self.errors = []
+        self.err_reader = threading.Thread(target=self._read_errors, daemon=True)
+        self.err_reader.start()
 
     def _read(self):
         for raw in self.proc.stdout:
             self.lines.put(raw)
         self.lines.put(None)
+
+    def _read_errors(self):
+        for raw in self.proc.stderr:
+            self.errors.append(raw)
+
+    def stderr_text(self):
+        return b"".join(self.errors).decode(errors="replace")
 
     def send_bytes(self, data):
         self.proc.stdin.write(data)
@@ -86,7 +98,7 @@ class Brain:
             if raw is None:
                 break
             rest.append(raw.decode().rstrip("\n"))
-        self.proc.stderr.close()
+        self.err_reader.join(timeout * SLOWDOWN)
         return status, rest
 
     def kill(self):

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds every deliverable into dist/: the Linux binaries, the Windows brains
+# pbrain-zorvan.exe (32-bit x86) and pbrain-zorvan64.exe (x86-64), statically
+# linked so they need no DLL, and pbrain-zorvan.zip laid out for a tournament
+# entry (the executables at the root of the archive).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh --windows
+bash scripts/build.sh --target engine engine32
+mkdir -p dist
+cp build/pbrain-zorvan build/pbrain-zorvan32 dist/
+
+sources=$(ls board/*.cpp rules/*.cpp search/*.cpp protocol/*.cpp)
+flags=(-std=c++17 -O2 -Wall -Wextra -Wshadow -I. -static -static-libgcc -static-libstdc++)
+[ "${CI:-}" = "true" ] && flags+=(-Werror)
+# The 32-bit build uses SSE arithmetic, as the Linux 32-bit build does.
+i686-w64-mingw32-g++-posix "${flags[@]}" -msse2 -mfpmath=sse $sources -o dist/pbrain-zorvan.exe &
+x86_64-w64-mingw32-g++-posix "${flags[@]}" $sources -o dist/pbrain-zorvan64.exe &
+wait %1
+wait %2
+i686-w64-mingw32-strip dist/pbrain-zorvan.exe
+x86_64-w64-mingw32-strip dist/pbrain-zorvan64.exe
+
+rm -f dist/pbrain-zorvan.zip
+(cd dist && zip -q -j pbrain-zorvan.zip pbrain-zorvan.exe pbrain-zorvan64.exe)
+ls -l dist >&2
