@@ -6,6 +6,9 @@
 // point, whether or not the board is built.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 // Command handlers; `args` is the text after the keyword and its white space.
 void commandStart(const char* args);
 void commandRectStart(const char* args);
@@ -27,3 +30,30 @@ void buildBoard();
 
 // The banner line printed before "OK" by START, RECTSTART and RESTART.
 extern const char* const bannerText;
+
+// Argument parsing shared by the commands and INFO.
+
+// One signed decimal integer with formatted-input rules: leading white space
+// skipped, an optional sign, then at least one digit. On success `text` moves
+// past the last digit. Values beyond 32 bits saturate at INT32_MIN/INT32_MAX.
+std::optional<int32_t> readInteger(const char*& text);
+
+struct NumberPair {
+    int32_t first;
+    int32_t second;
+};
+
+// "x,y" as TURN, PLAY and TAKEBACK take it: the comma follows the first number
+// directly; white space may precede the second. Text after it is ignored.
+std::optional<NumberPair> parseCoordinates(const char* text);
+// "w,h" as RECTSTART takes it: white space allowed on both sides of the comma.
+std::optional<NumberPair> parseRectSizes(const char* text);
+
+struct StoneLine {
+    int32_t x;
+    int32_t y;
+    int32_t who;
+};
+// "x,y,who" as a BOARD block line, commas placed as in parseCoordinates. Only
+// the syntax; bounds and who are the block's business.
+std::optional<StoneLine> parseStoneLine(const char* text);
