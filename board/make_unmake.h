@@ -25,6 +25,8 @@ void refreshLineV(int x, int y);
 void refreshLineD(int x, int y);
 void refreshLineA(int x, int y);
 
+// In the routines below a side is 1 (black) or 2 (white) and d a direction.
+
 // Standard/Renju correction of a five that is really an overline (12 -> 13)
 // and an open four one of whose completions is an overline (11 -> 9).
 void exactFiveCheck(int d, int side, int x, int y);
@@ -39,4 +41,7 @@ void doubleCheckAfterEnter(int side, int x, int y);
 // value, total and threat-point set from the cells and compares. Returns true
 // when consistent. Directions never refreshed since the reset may keep the
 // reset code 1 where the table says 0; the checker allows exactly that.
+// It also requires the first stoneCount entries of stoneList to be distinct
+// stones of the board, which holds while stones come off in the reverse order
+// of their placement.
 bool checkBoardConsistency();

@@ -13,6 +13,9 @@
 void allocateHashTables();
 // True when all six tables exist; no search runs without them.
 bool hashTablesReady();
+// Test hook: of the table allocations from now on (numbered from 0), those
+// numbered first .. first + count - 1 fail as if the memory were exhausted.
+void failTableAllocations(int first, int count);
 // Zeroes every transposition and threat-search table.
 void clearHashTables();
 
