@@ -35,6 +35,22 @@ class KeywordRecognition(unittest.TestCase):
         self.assertEqual(len(lf), 2)
 
 
+class LineEnds(unittest.TestCase):
+    def test_every_line_ends_in_a_bare_line_feed(self):
+        # Managers that strip only the newline must read "UNKNOWN command", not
+        # a text ending in CR; this matters most for the Windows builds.
+        brain = Brain()
+        try:
+            brain.send_bytes(b"ABOUT\r\nnonsense\r\n")
+            for _ in range(2):
+                raw = brain.read_raw()
+                self.assertIsNotNone(raw)
+                self.assertTrue(raw.endswith(b"\n"))
+                self.assertNotIn(b"\r", raw)
+        finally:
+            brain.kill()
+
+
 class LongLines(unittest.TestCase):
     def test_a_10000_character_line_is_one_line(self):
         status, out = run_session(["X" * 10000, "ABOUT"])
