@@ -30,6 +30,7 @@
 #include "protocol/position_commands.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
@@ -85,6 +86,7 @@ void rebuildFromRecord() {
         const MoveRecordEntry& move = engine.moveRecord[i];
         placeStone(move.x, move.y, move.colour);
     }
+    assert(checkBoardConsistency());
 }
 
 // Renju needs the board at all times: build it silently as soon as the rule
@@ -109,7 +111,10 @@ void enterMove(int x, int y, bool own) {
     }
     // The colour follows the play order, whoever the command says moved.
     const int colour = engine.moveCount % 2 + 1;
-    if (boardBuilt()) placeStone(x, y, colour);
+    if (boardBuilt()) {
+        placeStone(x, y, colour);
+        assert(checkBoardConsistency());
+    }
     engine.moveRecord[engine.moveCount] = {x, y, colour};
     ++engine.moveCount;
     renjuBuild();
@@ -253,7 +258,10 @@ int takeBackMove(int x, int y) {
     if (!onBoard(x, y) || engine.moveCount == 0) return takeBackRejected;
     const MoveRecordEntry& last = engine.moveRecord[engine.moveCount - 1];
     if (last.x != x || last.y != y) return takeBackRejected;
-    if (boardBuilt()) removeStone(x, y, last.colour);
+    if (boardBuilt()) {
+        removeStone(x, y, last.colour);
+        assert(checkBoardConsistency());
+    }
     --engine.moveCount;
     engine.lastSearchValue = 0;
     renjuBuild();
