@@ -1,0 +1,192 @@
+// zorvan-bench: the engine's deterministic regression signature.
+//
+// Every position of a fixed set is searched by iterative deepening of the
+// root search, from depth 1 to the depth given with the position, with the
+// same preparation a think makes (tables built for the rule, killers cleared
+// before every iteration) but without a clock: the budget is unlimited and no
+// stop can arrive, so the node count depends on nothing but the code. The
+// total node count is the signature; a change of it means the search now
+// visits a different tree. The 32-bit and the 64-bit builds must print the
+// same signature, which checks that the search stays in exact integer
+// arithmetic.
+//
+// The positions are data (bench_positions.txt next to this file, or the path
+// given as the only argument), one per line:
+//   name rule width height depth x,y x,y ...
+// rule 0 freestyle, 1 standard, 2 Renju; width bounds the second coordinate,
+// height the first; the moves alternate black, white, ... from the first.
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/engine_state.h"
+#include "board/make_unmake.h"
+#include "board/tables.h"
+#include "protocol/main_loop.h"
+#include "search/node_search.h"
+#include "search/root_search.h"
+#include "search/transposition.h"
+
+namespace {
+
+struct BenchPosition {
+    std::string name;
+    int rule = 0;
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    std::vector<StonePoint> moves;
+};
+
+std::optional<StonePoint> parseMove(const std::string& token) {
+    int x = 0;
+    int y = 0;
+    char comma = 0;
+    std::istringstream in(token);
+    if (!(in >> x >> comma >> y) || comma != ',') return std::nullopt;
+    char extra = 0;
+    if (in >> extra) return std::nullopt;
+    return StonePoint{x, y};
+}
+
+// A position line, checked so that every move is an empty point of the board.
+std::optional<BenchPosition> parsePosition(const std::string& line) {
+    std::istringstream in(line);
+    BenchPosition p;
+    if (!(in >> p.name >> p.rule >> p.width >> p.height >> p.depth)) return std::nullopt;
+    if (p.rule < 0 || p.rule > 2 || p.width < 5 || p.height < 5 || p.width > maxBoardSide ||
+        p.height > maxBoardSide || p.depth < 1 || p.depth > maxDepth) {
+        return std::nullopt;
+    }
+    bool used[maxBoardSide][maxBoardSide] = {};
+    std::string token;
+    while (in >> token) {
+        std::optional<StonePoint> m = parseMove(token);
+        if (!m || m->x < 0 || m->y < 0 || m->x >= p.height || m->y >= p.width) return std::nullopt;
+        if (used[m->x][m->y]) return std::nullopt;
+        used[m->x][m->y] = true;
+        p.moves.push_back(*m);
+    }
+    return p;
+}
+
+std::string defaultPositionsPath() {
+    std::string source = __FILE__;
+    size_t slash = source.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : source.substr(0, slash);
+    return dir + "/bench_positions.txt";
+}
+
+// The board build of a game: rule, sizes, tables, empty board, the moves in
+// order with alternating colours, and the game record that ages the table.
+void setUpPosition(const BenchPosition& p) {
+    engine.rule = p.rule;
+    engine.requestedRule.store(p.rule);
+    engine.boardWidth = p.width;
+    engine.boardHeight = p.height;
+    engine.boardSize = p.width > p.height ? p.width : p.height;
+    engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
+    buildEngineTables();
+    resetBoard();
+    engine.builtForRule = p.rule;
+    engine.moveCount = 0;
+    for (const StonePoint& m : p.moves) {
+        const int colour = engine.moveCount % 2 + 1;
+        placeStone(m.x, m.y, colour);
+        engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
+        ++engine.moveCount;
+    }
+    clearHashTables();
+    clearTriedStamps();
+}
+
+struct BenchResult {
+    int depth;
+    int64_t nodes;
+    int bestX;
+    int bestY;
+    int32_t value;
+    int64_t ms;
+};
+
+BenchResult searchPosition(const BenchPosition& p) {
+    const int side = engine.moveCount % 2 + 1;
+    engine.turnBudget = INT32_MAX;
+    engine.stopRequested.store(0);
+    engine.searchAborted = 0;
+    engine.nodeCount = 0;
+    engine.bestMove[0] = -1;
+    engine.bestMove[1] = -1;
+    const int64_t start = nowMs();
+    engine.searchStart = start;
+    BenchResult r{0, 0, -1, -1, 0, 0};
+    for (int d = 1; d <= p.depth; ++d) {
+        engine.iterationDepth = d;
+        engine.singleRootMove = 0;
+        std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
+        const int32_t v = searchRoot(d, -100000000, 100000000, side, 0);
+        r.depth = d;
+        r.value = v;
+        if (v >= mateThreshold || v <= -mateThreshold) break;
+    }
+    r.nodes = engine.nodeCount;
+    r.bestX = engine.bestMove[0];
+    r.bestY = engine.bestMove[1];
+    r.ms = nowMs() - start;
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string path = argc > 1 ? argv[1] : defaultPositionsPath();
+    std::ifstream file(path);
+    if (!file) {
+        printLine("cannot read %s", path.c_str());
+        return 2;
+    }
+    std::vector<BenchPosition> positions;
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(file, line)) {
+        ++lineNumber;
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::optional<BenchPosition> p = parsePosition(line);
+        if (!p) {
+            printLine("%s:%d: bad position line", path.c_str(), lineNumber);
+            return 2;
+        }
+        positions.push_back(*p);
+    }
+    if (positions.empty()) {
+        printLine("%s: no positions", path.c_str());
+        return 2;
+    }
+
+    initEngineState();
+    int64_t totalNodes = 0;
+    int64_t totalMs = 0;
+    for (const BenchPosition& p : positions) {
+        setUpPosition(p);
+        if (!hashTablesReady()) {
+            printLine("the hash tables could not be allocated");
+            return 2;
+        }
+        const BenchResult r = searchPosition(p);
+        totalNodes += r.nodes;
+        totalMs += r.ms;
+        printLine("%-18s depth %2d nodes %10lld best %d,%d value %d ms %lld", p.name.c_str(),
+                  r.depth, static_cast<long long>(r.nodes), r.bestX, r.bestY, r.value,
+                  static_cast<long long>(r.ms));
+    }
+    printLine("nodes %lld", static_cast<long long>(totalNodes));
+    printLine("nps %lld", static_cast<long long>(totalNodes * 1000 / (totalMs + 1)));
+    printLine("signature %lld", static_cast<long long>(totalNodes));
+    return 0;
+}
