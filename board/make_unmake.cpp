@@ -511,6 +511,9 @@ bool checkBoardConsistency() {
                     uint32_t sw = 0;
                     int lineValueSum = 0;
                     int spaceSum = 0;
+                    // Directions that may have lost their reset code 1 to a
+                    // light trial stone, which refreshes codes but not values.
+                    uint32_t lightCleared = 0;
                     for (int d = 0; d < 4; ++d) {
                         int code = 0;
                         int space = 0;
@@ -531,9 +534,12 @@ bool checkBoardConsistency() {
                             // A direction never refreshed since the reset keeps
                             // the reset code 1 where the table has 0.
                             int stored = codeAt(pp.codeWord[t], d);
-                            if (stored == 1 && code == 0 && !anyCell &&
-                                codeAt(want.codeWord[t], d) == 1) {
-                                code = 1;
+                            if (code == 0 && !anyCell && codeAt(want.codeWord[t], d) == 1) {
+                                if (stored == 1) {
+                                    code = 1;
+                                } else {
+                                    lightCleared |= 1u << d;
+                                }
                             }
                         }
                         cw |= static_cast<uint32_t>(code) << (4 * d);
@@ -558,6 +564,25 @@ bool checkBoardConsistency() {
                     want.pointValue[t] =
                         static_cast<int16_t>(lineValueSum + engine.comboTable[t][cw]);
                     want.weightedValue[t] = weightedOf(want.pointValue[t], want.spaceSum[t]);
+                    // The point value may still be the one computed while some
+                    // of the light-cleared directions held code 1.
+                    for (uint32_t subset = lightCleared;
+                         subset != 0 && pp.pointValue[t] != want.pointValue[t];
+                         subset = (subset - 1) & lightCleared) {
+                        uint32_t oldWord = cw;
+                        int oldSum = lineValueSum;
+                        for (int d = 0; d < 4; ++d) {
+                            if (subset & (1u << d)) {
+                                oldWord |= 1u << (4 * d);
+                                oldSum += codeValue[1];
+                            }
+                        }
+                        if (pp.pointValue[t] ==
+                            static_cast<int16_t>(oldSum + engine.comboTable[t][oldWord])) {
+                            want.pointValue[t] = pp.pointValue[t];
+                            want.weightedValue[t] = weightedOf(pp.pointValue[t], want.spaceSum[t]);
+                        }
+                    }
                 }
             }
             if (std::memcmp(&want, &pp, sizeof want) != 0) ok = false;
