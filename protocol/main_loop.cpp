@@ -23,6 +23,7 @@
 #include "protocol/info_settings.h"
 #include "protocol/position_commands.h"
 #include "protocol/think_thread.h"
+#include "search/transposition.h"
 
 const char* const aboutText =
     "name=\"Zorvan\", author=\"Benrow\", version=\"1.0\", country=\"Nowhere\", "
@@ -130,7 +131,16 @@ bool readLine() {
 void prepareForCommand() {
     stopAndWait();
     // The board owner takes the INFO rule here, never during a think.
-    engine.rule = engine.requestedRule.load();
+    const int32_t requested = engine.requestedRule.load();
+    if (requested != engine.rule) {
+        engine.rule = requested;
+        // A board built for the old rule holds the old rule's fives; stones
+        // placed on it now would be judged by the new rule's tables, leaving a
+        // mix that no rule describes, and the think's shortcuts would read it.
+        // Marked unbuilt, it is rebuilt whole at the next think (or at the
+        // next move, in Renju), and moves go only into the record until then.
+        engine.builtForRule = -1;
+    }
     if (engine.boardWidth == 0) {
         engine.boardWidth = 20;
         engine.boardHeight = 20;
@@ -178,6 +188,10 @@ int runMainLoop() {
     _setmode(1, _O_BINARY);
 #endif
     initEngineState();
+    // Before the think thread exists, so nothing else touches the tables yet. A
+    // failed allocation is retried by every board reset, and the think driver
+    // plays without searching while it fails.
+    prepareHashTablesAtStartUp();
     startThinkThread();
     while (readLine()) {
         if (dispatchCommand()) break;

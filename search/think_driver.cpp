@@ -1,4 +1,242 @@
-// Placeholder until this module is built.
+// The think driver: from "your turn" to a printed move.
+//
+// A think must always end in a move, and on time, whatever the search manages
+// to do. So the driver works from the cheapest certainty to the most costly:
+// positions that need no search at all (the empty board, a single forced
+// block, a win already proven on the previous move) answer at once; then a
+// one-ply pass over every empty point with the static evaluation fixes a move
+// that at least does not hand the opponent a five or an open four; only then
+// does iterative deepening refine it. Each iteration either finishes, is taken
+// as a partial result (the root search finished enough moves to trust), or is
+// thrown away, so a stop at any moment still leaves the best move of the last
+// trusted iteration in bestMove.
+//
+// Time. The budget is read once, at the start: INFO may overwrite the settings
+// from the main thread at any moment, and a think must not change its mind
+// half-way. The node search enforces the budget itself (30 ms kept in reserve)
+// and the stop request; the driver only decides whether another iteration is
+// worth starting: one that begins after a quarter of the budget would rarely
+// finish, unless the budget is small against this move's share of the match
+// time. Nothing costly runs after the search stops: the speed line, one
+// placeStone and the move line.
+//
+// Memory. The transposition and threat tables are allocated by the first board
+// build. When that allocation failed, the search must not run at all (the
+// probe and store take the tables for granted); the safety-pass move is then
+// the answer, which is still a sound move.
 #include "search/think_driver.h"
-void thinkDriver() {}
-int pickImmediateWin(int, int) { return 0; }
+
+#include <cstdint>
+#include <cstring>
+
+#include "board/engine_state.h"
+#include "board/make_unmake.h"
+#include "board/tables.h"
+#include "protocol/main_loop.h"
+#include "protocol/position_commands.h"
+#include "rules/evaluation.h"
+#include "rules/foul_test.h"
+#include "search/root_search.h"
+#include "search/transposition.h"
+
+namespace {
+
+// The root window of every iteration: wider than any value the search returns.
+constexpr int32_t rootWindow = 100000000;
+// A safety-pass move that hands the opponent a five or an unanswerable four.
+constexpr int32_t safetyLoss = -9999999;
+
+// Number of points in a threat-point group of a side, up to `limit`.
+int countGroupPoints(int group, int side, int limit) {
+    int count = 0;
+    forEachGroupPoint(group, side, [&](int, int) { return ++count >= limit; });
+    return count;
+}
+
+bool pointIsBlocked(int x, int y) {
+    for (int i = 0; i < engine.blockedCount; ++i) {
+        if (engine.blockedPoints[i].x == x && engine.blockedPoints[i].y == y) return true;
+    }
+    return false;
+}
+
+// Value of playing side at (x, y) looked at one ply deep. The stone is on the
+// board while this runs.
+int32_t safetyValue(int side, int opponent) {
+    if (!groupEmpty(groupFive, opponent)) return safetyLoss;
+    if (groupEmpty(groupFive, side) && !groupEmpty(groupOpenFour, opponent)) {
+        // Black's open four whose first completion is a foul is no threat in Renju.
+        bool fourIsReal = true;
+        int fx = 0, fy = 0;
+        if (engine.rule == ruleRenju && opponent == black &&
+            firstGroupPoint(groupOpenFour, opponent, fx, fy) && isForbidden(fx, fy)) {
+            fourIsReal = false;
+        }
+        if (fourIsReal) return safetyLoss;
+    }
+    return -evaluatePosition(0, opponent);
+}
+
+// The one-ply pass: sets bestMove to the best point in scan order (earliest of
+// equals) and returns true when some point was playable. bestMove stays
+// (-1, -1) when none is.
+bool safetyPass(int side, int opponent) {
+    int32_t best = noBest;
+    engine.bestMove[0] = -1;
+    engine.bestMove[1] = -1;
+    const bool blackFouls = engine.rule == ruleRenju && side == black;
+    for (int x = 0; x < engine.boardHeight; ++x) {
+        for (int y = 0; y < engine.boardWidth; ++y) {
+            if (engine.cells[x][y] != empty) continue;
+            if (blackFouls && isForbidden(x, y)) continue;
+            placeStone(x, y, side);
+            int32_t v = safetyValue(side, opponent);
+            removeStone(x, y, side);
+            if (v > best) {
+                best = v;
+                engine.bestMove[0] = x;
+                engine.bestMove[1] = y;
+            }
+        }
+    }
+    return best != noBest;
+}
+
+// Iterative deepening from firstDepth. Returns the value of the last iteration
+// taken, or `result` untouched when none was; leaves iterationDepth at the
+// depth of that iteration.
+int32_t deepen(int side, int32_t result, int64_t shareOfRest) {
+    const int64_t boardPoints = static_cast<int64_t>(engine.boardWidth) * engine.boardHeight;
+    for (int d = firstDepth;; ++d) {
+        engine.iterationDepth = d;
+        // Depth 1 always runs, so even a spent budget yields a searched move.
+        if (d != firstDepth) {
+            int64_t elapsed = nowMs() - engine.searchStart;
+            bool timeLeft = elapsed * 4 < engine.turnBudget || engine.turnBudget <= shareOfRest;
+            bool roomLeft = d + engine.moveCount <= boardPoints;
+            if (!timeLeft || !roomLeft || engine.stopRequested.load() > 0) {
+                engine.iterationDepth = d - 1;
+                return result;
+            }
+        }
+        if (d > maxDepth) {
+            engine.iterationDepth = d - 1;
+            return result;
+        }
+        engine.singleRootMove = 0;
+        std::memset(engine.killerTable, 0, sizeof engine.killerTable);
+        int32_t v = searchRoot(d, -rootWindow, rootWindow, side, 0);
+        if (engine.searchAborted) {
+            // 0 means the root had not finished two moves: nothing to trust.
+            if (v == 0) {
+                engine.iterationDepth = d - 1;
+                return result;
+            }
+            return v;
+        }
+        result = v;
+        if (v >= mateThreshold || v <= -mateThreshold) return result;
+        if (engine.singleRootMove && d >= 5) return result;
+    }
+}
+
+void answer(int64_t elapsed) {
+    int64_t speed = engine.nodeCount / (elapsed + 1);
+    printLine("MESSAGE Speed=%d", static_cast<int32_t>(static_cast<uint32_t>(speed)));
+    playOwnMove(engine.bestMove[0], engine.bestMove[1]);
+    printLine("%d,%d", engine.bestMove[0], engine.bestMove[1]);
+}
+
+}  // namespace
+
+int pickImmediateWin(int side, int play) {
+    int x = 0, y = 0;
+    if (!firstGroupPoint(groupFive, side, x, y) && !firstGroupPoint(groupOpenFour, side, x, y)) {
+        return 0;
+    }
+    engine.bestMove[0] = x;
+    engine.bestMove[1] = y;
+    if (play) placeStone(x, y, side);
+    return 1;
+}
+
+void thinkDriver() {
+    // 1. What this think may spend. The INFO atomics are read once.
+    const int side = engine.moveCount % 2 + 1;
+    const int opponent = 3 - side;
+    const int32_t timeoutTurn = engine.timeout_turn.load();
+    const int32_t timeLeft = engine.time_left.load();
+    engine.turnBudget = timeLeft / 16 < timeoutTurn ? timeLeft / 16 : timeoutTurn;
+    int64_t freePoints =
+        static_cast<int64_t>(engine.boardWidth) * engine.boardHeight - engine.moveCount + 1;
+    if (freePoints < 1) freePoints = 1;
+    const int64_t shareOfRest = timeLeft / freePoints;
+    engine.nodeCount = 0;
+
+    // 2. Empty board: the centre, unless BOARD walled it off.
+    if (engine.moveCount == 0) {
+        int cx = engine.boardHeight / 2, cy = engine.boardWidth / 2;
+        if (!pointIsBlocked(cx, cy)) {
+            engine.bestMove[0] = cx;
+            engine.bestMove[1] = cy;
+            answer(0);
+            return;
+        }
+    }
+
+    // 3. Positions that need no search.
+    if (engine.builtForRule != -1) {
+        // The previous think found a five or an open four at its root; finish
+        // it. Only while it is still ours to finish: if the turn passed oddly
+        // (a refused opponent move) and the opponent now threatens a five, the
+        // normal path below answers instead.
+        if (engine.lastSearchValue - engine.iterationDepth >= winValue) {
+            int32_t keepX = engine.bestMove[0], keepY = engine.bestMove[1];
+            if (pickImmediateWin(side, 0) &&
+                (!groupEmpty(groupFive, side) || groupEmpty(groupFive, opponent))) {
+                answer(0);
+                return;
+            }
+            engine.bestMove[0] = keepX;
+            engine.bestMove[1] = keepY;
+        }
+        // With a five of our own the search takes it at depth 1; otherwise an
+        // opponent's five point must be blocked, and two of them lose anyway.
+        int fx = 0, fy = 0;
+        if (groupEmpty(groupFive, side) && firstGroupPoint(groupFive, opponent, fx, fy)) {
+            engine.bestMove[0] = fx;
+            engine.bestMove[1] = fy;
+            if (countGroupPoints(groupFive, opponent, 2) >= 2) engine.lastSearchValue = -winValue;
+            answer(0);
+            return;
+        }
+    }
+
+    // 4. The board for the current rule. Its first build in the process counts
+    // 200 ms of this move's budget as spent.
+    engine.searchStart = nowMs();
+    engine.searchAborted = 0;
+    buildBoard();
+
+    // 5. A move that is at least not a blunder one ply deep. The evaluation's
+    // scratch list is chosen by iterationDepth, which belongs to this think now.
+    engine.iterationDepth = 0;
+    bool anyPoint = safetyPass(side, opponent);
+    int32_t result = anyPoint ? 0 : 1;
+
+    // 6-7. Deepen, unless the tables the search needs are missing.
+    if (hashTablesReady()) {
+        result = deepen(side, result, shareOfRest);
+    } else {
+        printLine("MESSAGE search off: no memory for the hash tables, playing the one-ply move");
+    }
+
+    // 8. The result of the think; a win at the root is played as the five or
+    // open four itself.
+    engine.lastSearchValue = result;
+    engine.searchStart = nowMs() - engine.searchStart;
+    if (result - engine.iterationDepth >= winValue) pickImmediateWin(side, 0);
+
+    // 9. The speed line, the move into the record, the move line.
+    answer(engine.searchStart);
+}

@@ -11,6 +11,11 @@
 
 // Allocates every table group not allocated yet (never clears).
 void allocateHashTables();
+// Start-up: allocates and writes through every table once, before the first
+// command is read. Left to the first board build, the page faults of that
+// first write would land inside the first move's time; on a loaded machine
+// they alone can exceed a short move budget.
+void prepareHashTablesAtStartUp();
 // True when all six tables exist; no search runs without them.
 bool hashTablesReady();
 // Test hook: of the table allocations from now on (numbered from 0), those

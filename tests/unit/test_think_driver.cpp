@@ -1,0 +1,174 @@
+// The think driver in-process: the turn budget, the moves that need no search,
+// the win finished from the previous think, and the answer without tables.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board/engine_state.h"
+#include "board/make_unmake.h"
+#include "protocol/main_loop.h"
+#include "protocol/position_commands.h"
+#include "search/think_driver.h"
+#include "search/transposition.h"
+
+namespace {
+
+// A new game of the given rule and size, with the output captured. In Renju
+// the board is built by the start itself; otherwise `build` builds it.
+class Driver : public ::testing::Test {
+   protected:
+    std::string out;
+
+    void newGame(int rule, int width, int height, bool build) {
+        initEngineState();
+        setOutputCapture(&out);
+        engine.requestedRule.store(rule);
+        engine.rule = rule;
+        engine.boardWidth = width;
+        engine.boardHeight = height;
+        startGame();
+        if (build) buildBoard();
+        out.clear();
+    }
+
+    // Moves in play order; the colour follows the order.
+    void play(std::initializer_list<std::pair<int, int>> moves) {
+        for (auto [x, y] : moves) playOpponentMove(x, y);
+    }
+
+    void TearDown() override { setOutputCapture(nullptr); }
+};
+
+// Runs in a fresh process before any board was built: then the tables can be
+// made to fail. Later in the same process they exist and the case is skipped.
+TEST_F(Driver, WithoutTablesTheOnePlyMoveIsPlayedAndSaidSo) {
+    if (hashTablesReady()) GTEST_SKIP() << "tables already allocated in this process";
+    failTableAllocations(0, 1000);
+    newGame(ruleFreestyle, 15, 15, false);
+    play({{7, 7}, {7, 8}, {8, 8}});  // white to move: black threatens nothing yet
+    thinkDriver();
+    failTableAllocations(0, 0);
+    EXPECT_FALSE(hashTablesReady());
+    EXPECT_NE(out.find("MESSAGE search off"), std::string::npos) << out;
+    EXPECT_NE(out.find("MESSAGE Speed=0\n"), std::string::npos) << out;
+    EXPECT_EQ(engine.moveCount, 4);  // the move was entered
+    const MoveRecordEntry& m = engine.moveRecord[3];
+    EXPECT_TRUE(onBoard(m.x, m.y));
+    EXPECT_EQ(out.substr(out.rfind("MESSAGE Speed=")),
+              "MESSAGE Speed=0\n" + std::to_string(m.x) + "," + std::to_string(m.y) + "\n");
+}
+
+TEST_F(Driver, TurnBudgetIsTheSmallerOfTimeoutTurnAndASixteenthOfTimeLeft) {
+    struct Case {
+        int32_t timeoutTurn, timeLeft, budget;
+    };
+    const Case cases[] = {
+        {30000, 16000, 1000}, {30000, 1000, 62}, {300, 1000000000, 300},
+        {5000, 80000, 5000},  {100, 1615, 100},  {30000, -160, -10},
+    };
+    for (const Case& c : cases) {
+        newGame(ruleFreestyle, 15, 15, false);
+        engine.timeout_turn.store(c.timeoutTurn);
+        engine.time_left.store(c.timeLeft);
+        thinkDriver();  // empty board: no search, but the budget is set first
+        EXPECT_EQ(engine.turnBudget, c.budget) << c.timeoutTurn << " " << c.timeLeft;
+        EXPECT_EQ(out, "MESSAGE Speed=0\n7,7\n");
+    }
+}
+
+TEST_F(Driver, TwoFivePointsOfTheOpponentMarkTheGameLost) {
+    newGame(ruleFreestyle, 15, 15, true);
+    // Black's open four in column 9: five points (2,9) and (7,9).
+    play({{3, 9}, {0, 0}, {4, 9}, {0, 14}, {5, 9}, {14, 0}, {6, 9}});
+    engine.lastSearchValue = 0;
+    thinkDriver();
+    EXPECT_EQ(out, "MESSAGE Speed=0\n2,9\n");
+    EXPECT_EQ(engine.lastSearchValue, -winValue);
+    EXPECT_EQ(engine.cells[2][9], white);
+}
+
+TEST_F(Driver, AWinProvenLastMoveIsFinishedWithTheFive) {
+    newGame(ruleFreestyle, 15, 15, true);
+    // Black 7,4-7,7 with white at 7,8: black's five point is 7,3; black also
+    // has nothing else. The previous think claimed a win at its root.
+    play({{7, 4}, {0, 0}, {7, 5}, {0, 14}, {7, 6}, {14, 0}, {7, 7}, {7, 8}});
+    engine.lastSearchValue = winValue + 3;
+    engine.iterationDepth = 3;
+    thinkDriver();
+    EXPECT_EQ(out, "MESSAGE Speed=0\n7,3\n");
+}
+
+TEST_F(Driver, AClaimedWinDoesNotOverrideTheOpponentsFive) {
+    newGame(ruleFreestyle, 15, 15, true);
+    // White to move with an open three at 10,5-10,7 (open-four points, no
+    // five point); black has a closed four 3,9-6,9 (five point 7,9). A stale
+    // claim of a win must not make white play its open four: it must block.
+    play({{3, 9}, {10, 5}, {4, 9}, {10, 6}, {5, 9}, {10, 7}, {6, 9}, {2, 9}, {14, 14}});
+    engine.lastSearchValue = winValue + 1;
+    engine.iterationDepth = 1;
+    thinkDriver();
+    EXPECT_EQ(out, "MESSAGE Speed=0\n7,9\n");
+}
+
+TEST_F(Driver, AFiveOfItsOwnEndsTheDeepeningAtDepthOne) {
+    newGame(ruleFreestyle, 15, 15, true);
+    // Black to move: its five point 7,7 (7,3-7,6 closed at 7,2) against
+    // white's open four in column 10. The first iteration is a win at the
+    // root, worth winValue + 1, and nothing deeper is searched.
+    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
+    engine.timeout_turn.store(30000);
+    engine.time_left.store(1000000000);
+    thinkDriver();
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
+    EXPECT_EQ(engine.iterationDepth, 1);
+    EXPECT_EQ(engine.lastSearchValue, winValue + 1);
+    EXPECT_EQ(engine.cells[7][7], black);
+}
+
+TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
+    initEngineState();
+    engine.rule = ruleFreestyle;
+    engine.requestedRule.store(ruleFreestyle);
+    engine.boardWidth = engine.boardHeight = 15;
+    std::string sink;
+    setOutputCapture(&sink);
+    startGame();
+    buildBoard();
+    // Black: open three in row 2 (open-four points 2,3 and 2,7, earlier in
+    // scan order) and a closed four in row 9 (five point 9,9).
+    for (auto [x, y] : {std::pair{2, 4},
+                        {14, 14},
+                        {2, 5},
+                        {14, 12},
+                        {2, 6},
+                        {9, 4},
+                        {9, 5},
+                        {14, 10},
+                        {9, 6},
+                        {14, 8},
+                        {9, 7},
+                        {14, 6},
+                        {9, 8}}) {
+        playOpponentMove(x, y);
+    }
+    setOutputCapture(nullptr);
+    engine.bestMove[0] = engine.bestMove[1] = -7;
+    ASSERT_EQ(pickImmediateWin(black, 0), 1);
+    EXPECT_EQ(engine.bestMove[0], 9);
+    EXPECT_EQ(engine.bestMove[1], 9);
+    EXPECT_EQ(engine.cells[9][9], empty);  // play 0 places nothing
+
+    // White has neither: nothing changes.
+    EXPECT_EQ(pickImmediateWin(white, 1), 0);
+    EXPECT_EQ(engine.bestMove[0], 9);
+    EXPECT_EQ(engine.bestMove[1], 9);
+
+    // With the five point taken by white, the first open-four point is 2,3.
+    placeStone(9, 9, white);
+    ASSERT_EQ(pickImmediateWin(black, 1), 1);
+    EXPECT_EQ(engine.bestMove[0], 2);
+    EXPECT_EQ(engine.bestMove[1], 3);
+    EXPECT_EQ(engine.cells[2][3], black);  // play 1 places the stone
+}
+
+}  // namespace
