@@ -464,12 +464,15 @@ TEST_F(PositionCommands, ARuleRequestedMidGameReachesTheBoardAtTheNextCommand) {
     EXPECT_EQ(engine.cells[8][8], white);
     EXPECT_EQ(engine.stoneCount, 2);
 
-    // Back to a Gomoku rule: nothing is built until the think asks for it.
+    // Back to a Gomoku rule: the Renju board is dropped at once (its tables
+    // no longer fit the rule) and nothing is built until the think asks for it;
+    // the move waits in the record.
     engine.requestedRule.store(ruleStandard);
     commandPlay("9,9");
-    EXPECT_EQ(engine.builtForRule, ruleRenju);
-    EXPECT_EQ(engine.cells[9][9], black);
+    EXPECT_EQ(engine.builtForRule, -1);
+    EXPECT_EQ(engine.moveCount, 3);
     buildBoard();
+    EXPECT_EQ(engine.cells[9][9], black);
     EXPECT_EQ(take(), "9,9\nMESSAGE Rule Gomoku (Standard)\n");
     EXPECT_EQ(engine.builtForRule, ruleStandard);
     EXPECT_EQ(engine.stoneCount, 3);
