@@ -20,6 +20,6 @@ unzip -Z1 dist/pbrain-zorvan.zip | sort | tr '\n' ' ' | grep -qx "pbrain-zorvan.
 ZORVAN_SLOWDOWN=3 python3 tests/protocol/run_protocol_tests.py --engine dist/pbrain-zorvan64.exe --wrapper wine
 if [ -f tools/match.py ]; then
   python3 tools/match.py --engine1 "wine dist/pbrain-zorvan64.exe" --engine2 build/pbrain-zorvan \
-    --rule 0 --size 15 --timeout-turn 300 --games 2 --tolerance 1000 --out build/wine-games
+    --rule 0 --size 15 --timeout-turn 300 --games 2 --tolerance1 250 --out build/wine-games
 fi
 echo "wine tests passed"
