@@ -18,8 +18,6 @@ unzip -Z1 dist/pbrain-zorvan.zip | sort | tr '\n' ' ' | grep -qx "pbrain-zorvan.
   { echo "the zip must hold exactly the two executables at its root" >&2; exit 1; }
 
 ZORVAN_SLOWDOWN=3 python3 tests/protocol/run_protocol_tests.py --engine dist/pbrain-zorvan64.exe --wrapper wine
-if [ -f tools/match.py ]; then
-  python3 tools/match.py --engine1 "wine dist/pbrain-zorvan64.exe" --engine2 build/pbrain-zorvan \
-    --rule 0 --size 15 --timeout-turn 300 --games 2 --tolerance1 250 --out build/wine-games
-fi
+python3 tools/match.py --engine1 "wine dist/pbrain-zorvan64.exe" --engine2 build/pbrain-zorvan \
+  --rule 0 --size 15 --timeout-turn 300 --games 2 --tolerance1 250 --out build/wine-games
 echo "wine tests passed"
