@@ -20,8 +20,8 @@
 // time. Nothing costly runs after the search stops: the speed line, one
 // placeStone and the move line.
 //
-// Memory. The transposition and threat tables are allocated by the first board
-// build. When that allocation failed, the search must not run at all (the
+// Memory. The transposition and threat tables are set up at start-up, and a
+// failed allocation is retried at every board reset. While it fails, the search must not run at all (the
 // probe and store take the tables for granted); the safety-pass move is then
 // the answer, which is still a sound move.
 #include "search/think_driver.h"

@@ -1,6 +1,7 @@
 """Thinks as a manager sees them: the moves that need no search, the time the
 engine takes, and thinks cut short by the next command or by the end of input."""
 
+import os
 import resource
 import subprocess
 import time
@@ -243,7 +244,9 @@ class StoppedThinks(unittest.TestCase):
             brain.kill()
 
 
-@unittest.skipIf(WRAPPER, "an address-space limit would stop the emulator itself")
+# The sanitizers reserve terabytes of shadow address space at start-up.
+@unittest.skipIf(WRAPPER or os.environ.get("ZORVAN_SANITIZER"),
+                 "an address-space limit would stop the emulator or the sanitizer runtime")
 class WithoutTableMemory(unittest.TestCase):
     def test_the_engine_plays_the_one_ply_move_when_tables_cannot_be_had(self):
         # 120 MiB of address space: the engine's record fits, its 192 MiB of
