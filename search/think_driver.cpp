@@ -21,9 +21,10 @@
 // placeStone and the move line.
 //
 // Memory. The transposition and threat tables are set up at start-up, and a
-// failed allocation is retried at every board reset. While it fails, the search must not run at all (the
-// probe and store take the tables for granted); the safety-pass move is then
-// the answer, which is still a sound move.
+// failed allocation is retried at every board reset. While it fails, the
+// search must not run at all (the probe and store take the tables for
+// granted); the safety-pass move is then the answer, which is still a sound
+// move.
 #include "search/think_driver.h"
 
 #include <cstdint>
