@@ -92,7 +92,8 @@ struct PointPatterns {
     uint32_t codeWord[2];
     uint32_t spaceWord[2];
 };
-static_assert(sizeof(PointPatterns) == 32, "PointPatterns is four int16 pairs and two uint32 pairs");
+static_assert(sizeof(PointPatterns) == 32,
+              "PointPatterns is four int16 pairs and two uint32 pairs");
 
 // One entry of the window table: the code each side gets by playing at the
 // window's centre, then each side's free space in the window. The field order
@@ -254,8 +255,9 @@ struct EngineState {
     KillerEntry killerTable[maxPoints][2];
 
     // --- transposition and threat tables --------------------------------------
-    HashBucket* hashTable[2];      // by side to move, index 0 black
-    ThreatBucket* threatTables[4];  // attacker black, attacker white, defender black, defender white
+    HashBucket* hashTable[2];  // by side to move, index 0 black
+    ThreatBucket*
+        threatTables[4];  // attacker black, attacker white, defender black, defender white
     uint32_t allocatedHashBuckets;  // 0 = not allocated
     uint32_t allocatedThreatSize;
     int32_t hashClearedForRule;

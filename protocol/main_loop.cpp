@@ -114,7 +114,7 @@ bool readLine() {
         char c;
         int got = readByte(&c);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {  // end of input, or a stream that can no longer be read
+        if (got <= 0) {        // end of input, or a stream that can no longer be read
             buffer[0] = '\0';  // an unfinished last line is discarded
             return false;
         }
