@@ -3,7 +3,7 @@
 # missing; safe to run any number of times.
 set -euo pipefail
 
-packages=(g++ g++-multilib cmake make libgtest-dev qemu-user python3)
+packages=(g++ g++-multilib cmake make libgtest-dev qemu-user python3 clang-format)
 # --windows adds the cross compilers, Wine to run the 64-bit brain, and zip.
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 zip)

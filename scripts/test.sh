@@ -9,6 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --windows
+echo "== formatting"
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
 bash scripts/build.sh
 echo "== bench signature"
 bash scripts/check_bench.sh build
