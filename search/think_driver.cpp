@@ -61,6 +61,14 @@ bool pointIsBlocked(int x, int y) {
     return false;
 }
 
+// A point black may not play under Renju.
+bool isFoul(int side, int x, int y) {
+    return engine.rule == ruleRenju && side == black && isForbidden(x, y) != 0;
+}
+
+// An empty point of the board, where a move may go.
+bool playablePoint(int x, int y) { return onBoard(x, y) && engine.cells[x][y] == empty; }
+
 // Value of playing side at (x, y) looked at one ply deep. The stone is on the
 // board while this runs.
 int32_t safetyValue(int side, int opponent) {
@@ -194,7 +202,8 @@ void thinkDriver() {
         if (engine.lastSearchValue - engine.iterationDepth >= winValue) {
             int32_t keepX = engine.bestMove[0], keepY = engine.bestMove[1];
             if (pickImmediateWin(side, 0) &&
-                (!groupEmpty(groupFive, side) || groupEmpty(groupFive, opponent))) {
+                (!groupEmpty(groupFive, side) || groupEmpty(groupFive, opponent)) &&
+                !isFoul(side, engine.bestMove[0], engine.bestMove[1])) {
                 answer(0);
                 return;
             }
@@ -203,8 +212,11 @@ void thinkDriver() {
         }
         // With a five of our own the search takes it at depth 1; otherwise an
         // opponent's five point must be blocked, and two of them lose anyway.
+        // A block that is a foul for black is no block: the search path then
+        // plays the best allowed point rather than lose on the spot by the foul.
         int fx = 0, fy = 0;
-        if (groupEmpty(groupFive, side) && firstGroupPoint(groupFive, opponent, fx, fy)) {
+        if (groupEmpty(groupFive, side) && firstGroupPoint(groupFive, opponent, fx, fy) &&
+            !isFoul(side, fx, fy)) {
             engine.bestMove[0] = fx;
             engine.bestMove[1] = fy;
             if (countGroupPoints(groupFive, opponent, 2) >= 2) engine.lastSearchValue = -winValue;
@@ -224,6 +236,7 @@ void thinkDriver() {
     engine.iterationDepth = 0;
     bool anyPoint = safetyPass(side, opponent);
     int32_t result = anyPoint ? 0 : 1;
+    const int safeX = engine.bestMove[0], safeY = engine.bestMove[1];
 
     // 6-7. Deepen, unless the tables the search needs are missing.
     if (hashTablesReady()) {
@@ -237,6 +250,12 @@ void thinkDriver() {
     engine.lastSearchValue = result;
     engine.searchStart = nowMs() - engine.searchStart;
     if (result - engine.iterationDepth >= winValue) pickImmediateWin(side, 0);
+    // A root that could list no move at all (in Renju: every block a foul)
+    // leaves no move; a lost position still gets the best allowed point.
+    if (anyPoint && !playablePoint(engine.bestMove[0], engine.bestMove[1])) {
+        engine.bestMove[0] = safeX;
+        engine.bestMove[1] = safeY;
+    }
 
     // 9. The speed line, the move into the record, the move line.
     answer(engine.searchStart);

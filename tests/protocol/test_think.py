@@ -129,6 +129,27 @@ class SearchedMoves(unittest.TestCase):
         self.assertEqual(len(out), 5)
 
 
+class RenjuFouls(unittest.TestCase):
+    # A self-play game: white (O) has a five point at 11,9 that black cannot
+    # block, since for black 11,9 is forbidden (11,7 X . * would make a double
+    # four with 11,6 and 11,8; the referee and the foul test agree).
+    LOST = [(7, 7), (8, 9), (6, 8), (7, 9), (6, 9), (8, 6), (6, 7), (6, 6), (8, 7), (5, 7),
+            (4, 8), (7, 6), (9, 6), (7, 8), (4, 6), (6, 11), (7, 10), (4, 7), (2, 8), (5, 9),
+            (3, 7), (5, 5), (5, 8), (3, 8), (4, 9), (2, 9), (9, 7), (10, 7), (5, 6), (8, 11),
+            (9, 5), (9, 8), (7, 11), (10, 9), (3, 10), (2, 11), (11, 8), (8, 10), (9, 3), (9, 4),
+            (8, 12), (10, 8), (10, 6), (12, 5), (11, 6), (10, 11), (10, 10), (9, 9)]
+
+    def test_black_never_blocks_on_a_forbidden_point(self):
+        status, out = run_session(["INFO rule 2", "INFO timeout_turn 200", "START 15"] +
+                                  board_block(self.LOST, 1))
+        self.assertEqual(status, 0)
+        move = moves_of(out)[-1]
+        self.assertNotEqual(move, (11, 9))
+        self.assertNotIn(move, self.LOST)
+        self.assertTrue(0 <= move[0] < 15 and 0 <= move[1] < 15)
+        self.assertFalse(any(line.startswith("ERROR") for line in out), out)
+
+
 class TimeBudget(unittest.TestCase):
     """Waits are scaled so that the emulated build keeps the same margins."""
 
