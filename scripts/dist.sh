@@ -11,7 +11,11 @@ mkdir -p dist
 cp build/pbrain-zorvan build/pbrain-zorvan32 dist/
 
 sources=$(ls board/*.cpp rules/*.cpp search/*.cpp protocol/*.cpp)
-flags=(-std=c++17 -O2 -Wall -Wextra -Wshadow -I. -static -static-libgcc -static-libstdc++)
+# Release flags as on Linux (no asserts: they would run the board checker after
+# every move), and a 16 MiB stack for every thread: the search, the threat
+# search and the foul test recurse, and Windows gives a thread 1 MiB by default.
+flags=(-std=c++17 -O2 -DNDEBUG -Wall -Wextra -Wshadow -I. -static -static-libgcc -static-libstdc++
+  -Wl,--stack,16777216)
 [ "${CI:-}" = "true" ] && flags+=(-Werror)
 # The 32-bit build uses SSE arithmetic, as the Linux 32-bit build does.
 i686-w64-mingw32-g++-posix "${flags[@]}" -msse2 -mfpmath=sse $sources -o dist/pbrain-zorvan.exe &
