@@ -3,6 +3,7 @@
 import os
 import queue
 import subprocess
+import sys
 import threading
 import time
 
@@ -112,7 +113,12 @@ def run_session(lines, timeout=10.0, raw=None):
     brain = Brain()
     try:
         brain.send_bytes(raw if raw is not None else "".join(l + "\n" for l in lines).encode())
-        return brain.finish(timeout)
+        status, out = brain.finish(timeout)
+        if status != 0:
+            # Whatever the engine (or its emulator) said on the way out.
+            sys.stderr.write("engine exited with %d; its standard error:\n%s\n"
+                             % (status, brain.stderr_text()))
+        return status, out
     finally:
         brain.kill()
 
