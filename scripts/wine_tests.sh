@@ -8,10 +8,10 @@ bash scripts/dist.sh
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-zorvan}"
 # First start creates the prefix; do it once outside any timed test. The
-# server is kept running for the whole run: left to itself it quits a few
-# seconds after the last program ends, and a program starting just then can
-# fail to start.
+# server is then kept running for the whole run: as packaged it quits as soon
+# as the last program ends, and a program starting just then can fail to start.
 wine cmd /c exit >/dev/null 2>&1 || true
+wineserver -w
 wineserver -p
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
