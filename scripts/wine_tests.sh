@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/dist.sh
 export WINEDEBUG=-all
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-zorvan}"
+export WINEPREFIX="${WINEPREFIX:-${HOME:-/tmp}/.wine-zorvan}"
 # First start creates the prefix; do it once outside any timed test. The
 # server is then kept running for the whole run: as packaged it quits as soon
 # as the last program ends, and a program starting just then can fail to start.
