@@ -14,20 +14,10 @@
 #include "board/make_unmake.h"
 #include "board/pattern_tables.h"
 #include "board/tables.h"
+#include "board_setup.h"
 #include "rules/light_placement.h"
 
 namespace {
-
-void newBoard(int rule, int width, int height) {
-    initEngineState();
-    engine.rule = rule;
-    engine.boardWidth = width;
-    engine.boardHeight = height;
-    engine.boardSize = std::max(width, height);
-    engine.updateRadius = rule == ruleFreestyle ? 4 : 5;
-    buildEngineTables();
-    resetBoard();
-}
 
 // A full placement and removal at every empty point refreshes every point in
 // every direction, so no reset code 1 is left to turn into 0 later.

@@ -14,19 +14,9 @@
 #include "board/make_unmake.h"
 #include "board/pattern_tables.h"
 #include "board/tables.h"
+#include "board_setup.h"
 
 namespace {
-
-void setupBoard(int rule, int width, int height) {
-    initEngineState();
-    engine.rule = rule;
-    engine.boardWidth = width;
-    engine.boardHeight = height;
-    engine.boardSize = std::max(width, height);
-    engine.updateRadius = rule == ruleFreestyle ? 4 : 5;
-    buildEngineTables();
-    resetBoard();
-}
 
 int code(int x, int y, int side, int d) {
     return codeAt(engine.patterns[x][y].codeWord[side - 1], d);
@@ -329,7 +319,7 @@ bool pickPoint(const Model& m, Lcg& rng, int colour, int& px, int& py) {
 void randomWalk(int rule, int width, int height, uint64_t seed, int operations) {
     SCOPED_TRACE(::testing::Message()
                  << "rule " << rule << " board " << width << "x" << height << " seed " << seed);
-    setupBoard(rule, width, height);
+    newBoard(rule, width, height);
     Model m;
     modelReset(m);
     Lcg rng{seed};
@@ -388,7 +378,7 @@ void randomWalk(int rule, int width, int height, uint64_t seed, int operations) 
 // ---------------------------------------------------------------------------
 
 TEST(ResetBoard, CentreAndCornerOfAnEmptyBoard) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     for (int side = 1; side <= 2; ++side) {
         const PointPatterns& c = engine.patterns[7][7];
         for (int d = 0; d < 4; ++d) {
@@ -412,7 +402,7 @@ TEST(ResetBoard, CentreAndCornerOfAnEmptyBoard) {
 }
 
 TEST(ResetBoard, LineWordsCarryWallsAtBothEnds) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     // H line: 15 cells, walls at positions -1 (bits 6-7) and 15 (bits 38-39).
     EXPECT_EQ(engine.lineWords.H[3], (uint64_t{3} << 6) | (uint64_t{3} << 38));
     // The A line of (0, 14) has index 1 and length 1.
@@ -423,7 +413,7 @@ TEST(ResetBoard, LineWordsCarryWallsAtBothEnds) {
 
 TEST(ResetBoard, RectangularBoardIsWalledOutsideTheRectangle) {
     // RECTSTART 10,5: width 10 bounds y, height 5 bounds x.
-    setupBoard(ruleFreestyle, 10, 5);
+    newBoard(ruleFreestyle, 10, 5);
     ASSERT_EQ(engine.boardSize, 10);
     uint64_t key = 0;
     int walls = 0;
@@ -452,7 +442,7 @@ TEST(ResetBoard, RectangularBoardIsWalledOutsideTheRectangle) {
 }
 
 TEST(ResetBoard, ClearsSearchFieldsAndKeepsAWholeGameOut) {
-    setupBoard(ruleStandard, 15, 15);
+    newBoard(ruleStandard, 15, 15);
     placeStone(7, 7, black);
     placeStone(7, 8, white);
     engine.iterationDepth = 5;
@@ -472,7 +462,7 @@ TEST(ResetBoard, ClearsSearchFieldsAndKeepsAWholeGameOut) {
 }
 
 TEST(PlaceStone, OpenThreeGivesOpenFourPointsInGroupOne) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     placeStone(7, 4, black);
     placeStone(7, 5, black);
     placeStone(7, 6, black);
@@ -495,7 +485,7 @@ TEST(PlaceStone, OpenThreeGivesOpenFourPointsInGroupOne) {
 TEST(PlaceStone, SixStonesMakeTheEndPointsOverlinesWhenFivesAreExact) {
     for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
         SCOPED_TRACE(rule);
-        setupBoard(rule, 15, 15);
+        newBoard(rule, 15, 15);
         for (int y = 3; y <= 8; ++y) placeStone(7, y, black);
         // The window of (7, 2) sees (7, 3) to (7, 6) only: a five by itself.
         int expected = rule == ruleFreestyle ? 12 : 13;
@@ -514,7 +504,7 @@ TEST(PlaceStone, SixStonesMakeTheEndPointsOverlinesWhenFivesAreExact) {
 TEST(PlaceStone, OpenFourWithAnOverlineCompletionIsAFour) {
     for (int rule : {ruleFreestyle, ruleStandard}) {
         SCOPED_TRACE(rule);
-        setupBoard(rule, 15, 15);
+        newBoard(rule, 15, 15);
         for (int y : {3, 4, 5, 8}) placeStone(7, y, black);
         // At (7, 6): completing at (7, 7) would give 3..8, six stones.
         if (rule == ruleFreestyle) {
@@ -538,7 +528,7 @@ TEST(PlaceStone, OpenFourWithAnOverlineCompletionIsAFour) {
 
 TEST(PlaceStone, WhiteOverlineIsAFiveInRenju) {
     for (int rule : {ruleStandard, ruleRenju}) {
-        setupBoard(rule, 15, 15);
+        newBoard(rule, 15, 15);
         for (int y = 3; y <= 7; ++y) placeStone(7, y, white);
         EXPECT_EQ(code(7, 8, white, H), rule == ruleRenju ? 12 : 13);
         EXPECT_EQ(inGroup(groupFive, white, 7, 8), rule == ruleRenju);
@@ -547,7 +537,7 @@ TEST(PlaceStone, WhiteOverlineIsAFiveInRenju) {
 }
 
 TEST(PlaceStone, ThreeAndFourInTwoDirectionsMakeADoubleThreat) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     // At (7, 7): H gives an open three with (7, 5), (7, 6); V gives a four
     // with (5, 7), (6, 7) and (8, 7), blocked by white at (4, 7).
     placeStone(7, 5, black);
@@ -579,7 +569,7 @@ TEST(PlaceStone, ThreeAndFourInTwoDirectionsMakeADoubleThreat) {
 }
 
 TEST(PlaceStone, RowStaysInTopMaskWhileAnotherPointOfItsRowIsDouble) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     // (7, 3) and (7, 11): each a blocked four in V (white above, a gap at the
     // point itself) and an open three in D.
     for (int y : {3, 11}) {
@@ -605,7 +595,7 @@ TEST(PlaceStone, RowStaysInTopMaskWhileAnotherPointOfItsRowIsDouble) {
 }
 
 TEST(PlaceStone, KeysAndStoneList) {
-    setupBoard(ruleRenju, 15, 15);
+    newBoard(ruleRenju, 15, 15);
     placeStone(7, 7, black);
     placeStone(8, 8, white);
     EXPECT_EQ(engine.hashKey, engine.zobrist[7][7][0] ^ engine.zobrist[8][8][1]);
@@ -627,7 +617,7 @@ TEST(PlaceStone, KeysAndStoneList) {
 }
 
 TEST(PlaceStone, RefreshedEmptyLineDropsTheResetCode) {
-    setupBoard(ruleFreestyle, 15, 15);
+    newBoard(ruleFreestyle, 15, 15);
     placeStone(7, 7, black);
     removeStone(7, 7, black);
     // (7, 3) was refreshed in H and its window is empty again: code 0 now.
@@ -638,7 +628,7 @@ TEST(PlaceStone, RefreshedEmptyLineDropsTheResetCode) {
 }
 
 TEST(ConsistencyCheck, DetectsCorruption) {
-    setupBoard(ruleStandard, 15, 15);
+    newBoard(ruleStandard, 15, 15);
     placeStone(7, 4, black);
     placeStone(7, 5, black);
     placeStone(7, 6, black);

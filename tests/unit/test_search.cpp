@@ -9,6 +9,7 @@
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
 #include "board/tables.h"
+#include "board_setup.h"
 #include "rules/evaluation.h"
 #include "search/node_search.h"
 #include "search/root_search.h"
@@ -24,15 +25,9 @@ struct Stone {
     int colour;
 };
 
-void newBoard(int rule, int width, int height) {
-    initEngineState();
-    engine.rule = rule;
-    engine.boardWidth = width;
-    engine.boardHeight = height;
-    engine.boardSize = width > height ? width : height;
-    engine.updateRadius = rule == ruleFreestyle ? 4 : 5;
-    buildEngineTables();
-    resetBoard();
+// An empty board with clean tables and killers.
+void newSearchBoard(int rule, int width, int height) {
+    newBoard(rule, width, height);
     ASSERT_TRUE(hashTablesReady());
     clearHashTables();
     std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
@@ -100,7 +95,7 @@ struct BoardSnapshot {
 
 // A quiet middle game in freestyle with enough moves for long searches.
 void middleGame() {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 7, black},
          {7, 8, white},
          {8, 7, black},
@@ -128,7 +123,7 @@ bool inSet(int x, int y, std::initializer_list<Stone> points) {
 // Fives and fours settle a node before any move is generated.
 
 TEST(SearchImmediate, OwnFiveIsAWinAtTheRemainingDepth) {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 3, black},
          {7, 4, black},
          {7, 5, black},
@@ -145,7 +140,7 @@ TEST(SearchImmediate, OwnFiveIsAWinAtTheRemainingDepth) {
 }
 
 TEST(SearchImmediate, OpenFourToMakeIsAWin) {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 5, black},
          {7, 6, black},
          {7, 7, black},
@@ -156,7 +151,7 @@ TEST(SearchImmediate, OpenFourToMakeIsAWin) {
 }
 
 TEST(SearchImmediate, SingleFiveToBlockIsTheOnlyMove) {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 3, black},
          {7, 4, black},
          {7, 5, black},
@@ -173,7 +168,7 @@ TEST(SearchImmediate, SingleFiveToBlockIsTheOnlyMove) {
 }
 
 TEST(SearchImmediate, TwoFivePointsToBlockLose) {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 4, black},
          {7, 5, black},
          {7, 6, black},
@@ -199,11 +194,11 @@ TEST(SearchImmediate, RenjuFoulOpenFourIsNoImmediateWin) {
                                                  {4, 4, black},  {5, 4, black},  {6, 4, black},
                                                  {0, 0, white},  {0, 14, white}, {14, 14, white},
                                                  {14, 0, white}, {12, 7, white}};
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put(stones);
     EXPECT_EQ(root(3, black), winValue + 3);
 
-    newBoard(ruleRenju, 15, 15);
+    newSearchBoard(ruleRenju, 15, 15);
     put(stones);
     const int32_t v = root(3, black);
     // (3, 8) or (7, 4) still make an open four: a win two plies later, no
@@ -217,7 +212,7 @@ TEST(SearchImmediate, RenjuFoulOpenFourIsNoImmediateWin) {
 // Move generation: forced defences and the threat search inside the tree.
 
 TEST(SearchDefence, OpenThreeIsStoppedAtItsOpenFourPoints) {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 5, black}, {7, 6, black}, {7, 7, black}, {0, 0, white}, {14, 14, white}});
     for (int depth = 1; depth <= 3; ++depth) {
         root(depth, white);
@@ -229,7 +224,7 @@ TEST(SearchDefence, OpenThreeIsStoppedAtItsOpenFourPoints) {
 TEST(SearchDefence, BrokenThreeAlsoAllowsTheEndsOfTheFour) {
     // X X . X: the gap is the open-four point; the ends of the four it would
     // make, (7, 4) and (7, 9), stop it too.
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 5, black}, {7, 6, black}, {7, 8, black}, {0, 0, white}, {14, 14, white}});
     for (int depth = 1; depth <= 3; ++depth) {
         root(depth, white);
@@ -241,7 +236,7 @@ TEST(SearchDefence, BrokenThreeAlsoAllowsTheEndsOfTheFour) {
 
 TEST(SearchThreats, WinByFoursIsFoundAtALeaf) {
     // Black has a four-three at (9, 4) but no five or open-four point.
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{10, 2, black},
          {10, 3, black},
          {10, 4, black},
@@ -303,7 +298,7 @@ TEST(SearchThreats, NullWindowNodesNearTheHorizonPruneStatically) {
 // Nodes without a move.
 
 TEST(SearchNoMove, FullBoardIsADraw) {
-    newBoard(ruleStandard, 6, 5);
+    newSearchBoard(ruleStandard, 6, 5);
     for (int x = 0; x < 5; ++x) {
         for (int y = 0; y < 6; ++y) put({{x, y, ((x / 2) + y) % 2 + 1}});
     }
@@ -318,7 +313,7 @@ TEST(SearchNoMove, FullBoardIsADraw) {
 TEST(SearchNoMove, BoardFullOfStonesAndBlockedPointsIsADraw) {
     // A blocked point is a wall inside the board and never counts as a stone:
     // the board is still full.
-    newBoard(ruleFreestyle, 6, 6);
+    newSearchBoard(ruleFreestyle, 6, 6);
     for (int x = 0; x < 6; ++x) {
         for (int y = 0; y < 6; ++y) {
             put({{x, y, x == 2 && y == 3 ? wall : ((x / 2) + y) % 2 + 1}});
@@ -332,7 +327,7 @@ TEST(SearchNoMove, BoardFullOfStonesAndBlockedPointsIsADraw) {
 TEST(SearchNoMove, RenjuBlackWithOnlyFoulsLoses) {
     // Walls everywhere but two rows; each row's empty point would give black
     // seven in a row, an overline.
-    newBoard(ruleRenju, 15, 15);
+    newSearchBoard(ruleRenju, 15, 15);
     for (int x = 0; x < 15; ++x) {
         for (int y = 0; y < 15; ++y) {
             if ((x == 7 || x == 9) && y >= 2 && y <= 8) continue;
@@ -368,7 +363,7 @@ TEST(SearchNoMove, RenjuBlackWithOnlyFoulsLoses) {
 
 TEST(SearchState, BoardKeyAndStonesUnchangedByASearch) {
     for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
-        newBoard(rule, 15, 15);
+        newSearchBoard(rule, 15, 15);
         put({{7, 7, black},
              {7, 8, white},
              {8, 7, black},
@@ -408,7 +403,7 @@ TEST(SearchState, AbortAtTheRootOrTheFirstMovesDiscardsTheIteration) {
 // An opening whose depth-3 iteration takes fewer than 1024 nodes, so that an
 // abort can be placed on any of its nodes.
 void smallOpening() {
-    newBoard(ruleFreestyle, 15, 15);
+    newSearchBoard(ruleFreestyle, 15, 15);
     put({{7, 7, black}, {7, 8, white}, {8, 7, black}, {6, 9, white}});
 }
 
@@ -498,7 +493,7 @@ TEST(SearchBounds, ExtendedSearchNearTheLastListStaysInside) {
 }
 
 TEST(SearchBounds, RectangularBoardMovesStayInside) {
-    newBoard(ruleStandard, 20, 15);
+    newSearchBoard(ruleStandard, 20, 15);
     put({{7, 10, black}, {7, 11, white}, {8, 10, black}, {14, 19, white}, {13, 18, black}});
     BoardSnapshot before;
     before.take();
