@@ -30,274 +30,14 @@ the openings file is played twice, once with each engine as black.
 
 import argparse
 import os
-import queue
 import shlex
-import subprocess
 import sys
-import threading
-import time
 
-EMPTY, BLACK, WHITE, WALL = 0, 1, 2, 3
-DIRECTIONS = ((0, 1), (1, 0), (1, -1), (1, 1))
-# Rule numbers sent with INFO rule, as managers send them.
-RULES = {"freestyle": 0, "standard": 1, "renju": 4}
+from brain_driver import LATE_GRACE_MS, Engine, EngineFailure, move_request, start_engine
+from referee import (BLACK, EMPTY, RULES, WHITE, Board, is_forbidden, parse_move,
+                     parse_rule_number, wins)
+
 FAILURE_KINDS = ("crash", "illegal", "foul", "time", "protocol")
-
-# A brain run through an emulator starts and answers slower; waits that are
-# not move times (START, END) scale by this.
-EMULATED_SLOWDOWN = 4.0
-# How long past its limit a late move is still waited for, to report its time.
-LATE_GRACE_MS = 2000
-
-
-# ---------------------------------------------------------------------------
-# The board and the rules.
-
-
-class Board:
-    def __init__(self, height, width):
-        self.height = height
-        self.width = width
-        self.cells = [[EMPTY] * width for _ in range(height)]
-
-    def on_board(self, x, y):
-        return 0 <= x < self.height and 0 <= y < self.width
-
-    def at(self, x, y):
-        return self.cells[x][y] if self.on_board(x, y) else WALL
-
-    def put(self, x, y, colour):
-        self.cells[x][y] = colour
-
-    def run_length(self, x, y, dx, dy, colour):
-        """Length of the unbroken run of `colour` through (x, y), which holds it."""
-        n = 1
-        for sign in (1, -1):
-            k = 1
-            while self.at(x + sign * k * dx, y + sign * k * dy) == colour:
-                n += 1
-                k += 1
-        return n
-
-    def full(self):
-        return all(c != EMPTY for row in self.cells for c in row)
-
-
-def wins(board, x, y, colour, rule):
-    """True when the stone of `colour` just placed at (x, y) completes a winning line."""
-    runs = [board.run_length(x, y, dx, dy, colour) for dx, dy in DIRECTIONS]
-    if rule == "freestyle" or (rule == "renju" and colour == WHITE):
-        return max(runs) >= 5
-    return 5 in runs
-
-
-def _four_count(board, x, y, dx, dy):
-    """Fours made by black's stone at (x, y) along one line.
-
-    A four is four black stones of a five-cell window with one empty cell, the
-    window holding (x, y), whose completion makes exactly five. The two windows
-    of a straight four hold the same stones and count once; a line like
-    X.XXX.X played in the middle holds two different fours.
-    """
-    stone_sets = set()
-    for start in range(-4, 1):
-        cells = [(x + (start + i) * dx, y + (start + i) * dy) for i in range(5)]
-        values = [board.at(cx, cy) for cx, cy in cells]
-        if values.count(BLACK) != 4 or values.count(EMPTY) != 1:
-            continue
-        before = board.at(x + (start - 1) * dx, y + (start - 1) * dy)
-        after = board.at(x + (start + 5) * dx, y + (start + 5) * dy)
-        if before == BLACK or after == BLACK:
-            continue  # completing it would make an overline
-        stone_sets.add(frozenset(c for c, v in zip(cells, values) if v == BLACK))
-    return len(stone_sets)
-
-
-def _straight_four_through(board, x, y, dx, dy):
-    """True when the black run through (x, y) is a straight four: four stones,
-    both ends empty, and each end completing exactly five."""
-    if board.run_length(x, y, dx, dy, BLACK) != 4:
-        return False
-    ends = []
-    for sign in (1, -1):
-        k = 1
-        while board.at(x + sign * k * dx, y + sign * k * dy) == BLACK:
-            k += 1
-        ends.append((sign, k))
-    for sign, k in ends:
-        if board.at(x + sign * k * dx, y + sign * k * dy) != EMPTY:
-            return False
-        if board.at(x + sign * (k + 1) * dx, y + sign * (k + 1) * dy) == BLACK:
-            return False
-    return True
-
-
-def _makes_real_three(board, x, y, dx, dy):
-    """True when black's stone at (x, y) makes a three along the line: some
-    empty point of the line, itself not forbidden, turns it into a straight
-    four holding (x, y)."""
-    for k in range(-4, 5):
-        if k == 0:
-            continue
-        qx, qy = x + k * dx, y + k * dy
-        if board.at(qx, qy) != EMPTY:
-            continue
-        board.put(qx, qy, BLACK)
-        straight = _straight_four_through(board, x, y, dx, dy) and \
-            board.run_length(qx, qy, dx, dy, BLACK) == 4 and \
-            _same_run(board, x, y, qx, qy, dx, dy)
-        board.put(qx, qy, EMPTY)
-        if straight and not is_forbidden(board, qx, qy):
-            return True
-    return False
-
-
-def _same_run(board, x, y, qx, qy, dx, dy):
-    """True when (qx, qy) lies in the unbroken black run through (x, y)."""
-    for sign in (1, -1):
-        k = 1
-        while board.at(x + sign * k * dx, y + sign * k * dy) == BLACK:
-            if (x + sign * k * dx, y + sign * k * dy) == (qx, qy):
-                return True
-            k += 1
-    return False
-
-
-def is_forbidden(board, x, y):
-    """Renju: True when black may not play the empty point (x, y).
-
-    An exact five always wins. Otherwise an overline, two or more fours, or
-    two or more real threes (in different lines, a line holding a four not
-    counting as a three) are forbidden.
-    """
-    board.put(x, y, BLACK)
-    try:
-        runs = [board.run_length(x, y, dx, dy, BLACK) for dx, dy in DIRECTIONS]
-        if 5 in runs:
-            return False
-        if max(runs) >= 6:
-            return True
-        fours = [_four_count(board, x, y, dx, dy) for dx, dy in DIRECTIONS]
-        if sum(fours) >= 2:
-            return True
-        threes = 0
-        for (dx, dy), f in zip(DIRECTIONS, fours):
-            if f == 0 and _makes_real_three(board, x, y, dx, dy):
-                threes += 1
-        return threes >= 2
-    finally:
-        board.put(x, y, EMPTY)
-
-
-# ---------------------------------------------------------------------------
-# Talking to a brain.
-
-
-class EngineFailure(Exception):
-    def __init__(self, kind, text):
-        super().__init__(text)
-        self.kind = kind
-        self.text = text
-
-
-class Engine:
-    def __init__(self, command):
-        self.command = command
-        argv = shlex.split(command)
-        self.slowdown = EMULATED_SLOWDOWN if os.path.basename(argv[0]).startswith("qemu") else 1.0
-        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-        self.lines = queue.Queue()
-        self.protocol_errors = []
-        self.last_speed = None
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for raw in self.proc.stdout:
-            self.lines.put((time.monotonic(), raw))
-        self.lines.put((time.monotonic(), None))
-
-    def send(self, text):
-        """Writes the lines; returns the clock reading taken just before writing."""
-        started = time.monotonic()
-        try:
-            self.proc.stdin.write(text.encode())
-            self.proc.stdin.flush()
-        except (BrokenPipeError, OSError):
-            raise EngineFailure("crash", "the brain closed its input")
-        return started
-
-    def next_line(self, deadline):
-        """(arrival time, text) of the next line; None as text when past the deadline."""
-        wait = deadline - time.monotonic()
-        try:
-            arrived, raw = self.lines.get(timeout=max(0.0, wait))
-        except queue.Empty:
-            return None, None
-        if raw is None:
-            raise EngineFailure("crash", "the brain ended (exit status %s)" % self.proc.poll())
-        return arrived, raw.decode(errors="replace").rstrip("\r\n")
-
-    def answer(self, deadline):
-        """The next line that is not a MESSAGE or DEBUG line; ERROR and UNKNOWN
-        lines are noted as protocol errors and skipped."""
-        while True:
-            arrived, text = self.next_line(deadline)
-            if text is None:
-                return None, None
-            if text.startswith("MESSAGE") or text.startswith("DEBUG"):
-                if text.startswith("MESSAGE Speed="):
-                    self.last_speed = text[len("MESSAGE Speed="):]
-                continue
-            if text.startswith("ERROR") or text.startswith("UNKNOWN"):
-                self.protocol_errors.append(text)
-                continue
-            return arrived, text
-
-    def drain(self):
-        """Notes any unexpected line printed while the brain should be idle."""
-        while True:
-            try:
-                _, raw = self.lines.get_nowait()
-            except queue.Empty:
-                return
-            if raw is None:
-                self.lines.put((time.monotonic(), None))
-                return
-            text = raw.decode(errors="replace").rstrip("\r\n")
-            if not (text.startswith("MESSAGE") or text.startswith("DEBUG")):
-                self.protocol_errors.append("unexpected line %r" % text)
-
-    def finish(self):
-        """Sends END; returns a failure kind or None for a clean exit with status 0."""
-        try:
-            self.send("END\n")
-            self.proc.stdin.close()
-        except (EngineFailure, OSError):
-            pass
-        try:
-            status = self.proc.wait(timeout=5.0 * self.slowdown)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            return "protocol", "no exit within %.0f s after END" % (5.0 * self.slowdown)
-        if status != 0:
-            return "crash", "exit status %d after END" % status
-        return None, None
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-
-
-def parse_move(text):
-    parts = text.split(",")
-    if len(parts) != 2:
-        return None
-    try:
-        return int(parts[0]), int(parts[1])
-    except ValueError:
-        return None
 
 
 # ---------------------------------------------------------------------------
@@ -346,22 +86,6 @@ class Settings:
         self.timeout_match = args.timeout_match
 
 
-def start_engine(engine, settings):
-    if settings.height == settings.width:
-        start = "START %d\n" % settings.width
-    else:
-        start = "RECTSTART %d,%d\n" % (settings.width, settings.height)
-    sent = engine.send(start)
-    _, text = engine.answer(sent + 10.0 * engine.slowdown)
-    if text != "OK":
-        raise EngineFailure("protocol", "START answered %r" % text)
-    time_left = settings.timeout_match if settings.timeout_match > 0 else 2147483647
-    engine.send("INFO timeout_turn %d\nINFO timeout_match %d\nINFO time_left %d\n"
-                "INFO max_memory 367001600\nINFO game_type 1\nINFO rule %d\n"
-                % (settings.timeout_turn, settings.timeout_match, time_left,
-                   RULES[settings.rule]))
-
-
 def play_game(commands, tolerances, opening, settings):
     """Plays one game. commands[0] plays black. Returns a dict with the moves,
     the result ("1-0", "0-1", "1/2"), the reason, the failures as (colour
@@ -388,7 +112,8 @@ def play_game(commands, tolerances, opening, settings):
                 return game
         for index, engine in enumerate(engines):
             try:
-                start_engine(engine, settings)
+                start_engine(engine, settings.width, settings.height, settings.rule,
+                             settings.timeout_turn, settings.timeout_match)
             except EngineFailure as e:
                 lose(index, e.kind, e.text)
                 return game
@@ -404,18 +129,8 @@ def play_game(commands, tolerances, opening, settings):
                 time_left = settings.timeout_match - int(used[turn])
                 limit = min(limit, time_left)
                 text += "INFO time_left %d\n" % time_left
-            if not started[turn]:
-                if not game["moves"]:
-                    text += "BEGIN\n"
-                else:
-                    text += "BOARD\n"
-                    for i, (x, y) in enumerate(game["moves"]):
-                        text += "%d,%d,%d\n" % (x, y, 1 if i % 2 == turn else 2)
-                    text += "DONE\n"
-                started[turn] = True
-            else:
-                x, y = game["moves"][-1]
-                text += "TURN %d,%d\n" % (x, y)
+            text += move_request(game["moves"], turn, started[turn])
+            started[turn] = True
             try:
                 sent = engine.send(text)
                 allowed = limit + tolerances[turn]
@@ -502,12 +217,9 @@ def parse_rule(text):
     if text in RULES:
         return text
     try:
-        v = int(text)
+        return parse_rule_number(int(text))
     except ValueError:
         raise argparse.ArgumentTypeError("unknown rule %r" % text)
-    if v & 4 or v == 2:
-        return "renju"
-    return "standard" if v & 1 else "freestyle"
 
 
 def default_tolerance(command):

@@ -22,6 +22,8 @@ import tempfile
 import threading
 import time
 
+from referee import EMPTY, Board, colour_of, wins
+
 SIDE = 24
 
 
@@ -131,40 +133,31 @@ class Engine:
             self.proc.wait()
 
 
-def five_through(stones, point):
-    x, y = point
-    colour = stones[point]
-    for dx, dy in ((0, 1), (1, 0), (1, 1), (1, -1)):
-        run = 1
-        for sign in (1, -1):
-            k = 1
-            while stones.get((x + sign * k * dx, y + sign * k * dy)) == colour:
-                run += 1
-                k += 1
-        if run >= 5:
-            return True
-    return False
-
-
 class Game:
     def __init__(self):
-        self.stones = {}
+        self.board = Board(SIDE, SIDE)
         self.order = []
 
     def play(self, point, who):
+        """Enters the move; True when it makes five or more (every rule's games
+        end there, so that one game's length does not depend on its rule)."""
         x, y = point
-        if not (0 <= x < SIDE and 0 <= y < SIDE):
+        if not self.board.on_board(x, y):
             raise Failure("%s played %r, off the board" % (who, point))
-        if point in self.stones:
+        if self.board.at(x, y) != EMPTY:
             raise Failure("%s played %r, already taken" % (who, point))
-        self.stones[point] = len(self.order) % 2
+        colour = colour_of(len(self.order))
+        self.board.put(x, y, colour)
         self.order.append(point)
-        return five_through(self.stones, point)
+        return wins(self.board, x, y, colour, "freestyle")
 
     def take_back(self):
         point = self.order.pop()
-        del self.stones[point]
+        self.board.put(*point, EMPTY)
         return point
+
+    def free(self, point):
+        return self.board.at(*point) == EMPTY
 
 
 def run(args):
@@ -262,11 +255,11 @@ def scripted_reply(game, salt):
             dx = (salt * 7 + k * 3) % (2 * radius + 1) - radius
             dy = (salt * 5 + k * 11) % (2 * radius + 1) - radius
             p = (lx + dx, ly + dy)
-            if 0 <= p[0] < SIDE and 0 <= p[1] < SIDE and p not in game.stones:
+            if game.free(p):
                 return p
     for x in range(SIDE):
         for y in range(SIDE):
-            if (x, y) not in game.stones:
+            if game.free((x, y)):
                 return (x, y)
     raise Failure("no free point left for the opponent")
 

@@ -11,9 +11,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 sys.path.insert(0, TOOLS)
 
-import match  # noqa: E402,F401
 from brain import WRAPPER  # noqa: E402
-from match import BLACK, WHITE, Board, is_forbidden, wins  # noqa: E402
+from referee import (BLACK, DOUBLE_FOUR, DOUBLE_THREE, OVERLINE, WHITE, Board,  # noqa: E402
+                     forbidden_points, foul, is_forbidden, winning_line, wins)
 
 # The referee does not involve the engine: one run, with the native build, is enough.
 skip_with_wrapper = unittest.skipIf(WRAPPER, "runs once, with the native engine's suite")
@@ -51,6 +51,17 @@ class Wins(unittest.TestCase):
         b.put(7, 4, BLACK)
         self.assertTrue(wins(b, 7, 4, BLACK, "standard"))
 
+    def test_the_winning_line_is_the_five_itself(self):
+        diagonal = [(3, 3), (4, 4), (5, 5), (6, 6), (7, 7)]
+        b = board(diagonal + [(7, 2), (7, 3), (7, 4), (7, 5), (7, 6)])
+        # The row holds six (no win in standard), the diagonal exactly five.
+        self.assertEqual(winning_line(b, 7, 7, BLACK, "standard"), diagonal)
+        self.assertEqual(winning_line(b, 5, 5, BLACK, "standard"), diagonal)
+        self.assertEqual(len(winning_line(b, 7, 3, BLACK, "freestyle")), 6)
+        self.assertEqual(winning_line(b, 7, 3, BLACK, "standard"), [])
+        self.assertEqual(winning_line(board([(7, 3), (7, 4), (7, 5), (7, 6)]), 7, 3, BLACK,
+                                      "freestyle"), [])
+
 
 @skip_with_wrapper
 class RenjuFouls(unittest.TestCase):
@@ -83,6 +94,30 @@ class RenjuFouls(unittest.TestCase):
         self.assertTrue(is_forbidden(board([(7, 3), (7, 5), (7, 7), (7, 9)]), 7, 6))
         # An open four is one four: with a three it is a four-three, allowed.
         self.assertFalse(is_forbidden(board([(7, 4), (7, 5), (7, 6), (5, 7), (6, 7)]), 7, 7))
+
+    def test_the_reason_names_the_foul(self):
+        self.assertEqual(foul(board([(7, 5), (7, 6), (5, 7), (6, 7)]), 7, 7), DOUBLE_THREE)
+        self.assertEqual(foul(board([(7, 3), (7, 5), (7, 7), (7, 9)]), 7, 6), DOUBLE_FOUR)
+        self.assertEqual(foul(board([(7, 2), (7, 3), (7, 4), (7, 6), (7, 7)]), 7, 5), OVERLINE)
+        self.assertIsNone(foul(board([(7, 5), (7, 6), (5, 7)]), 7, 7))
+
+    def test_forbidden_points_agree_with_the_full_test_everywhere(self):
+        # The listing skips points by a cheap pre-test; on crowded random
+        # positions it must still find exactly what testing every point finds.
+        import random
+        rng = random.Random(15)
+        found = 0
+        for _ in range(12):
+            b = Board(11, 13)
+            points = [(x, y) for x in range(11) for y in range(13)]
+            rng.shuffle(points)
+            for i, (x, y) in enumerate(points[:40]):
+                b.put(x, y, BLACK if i % 3 else WHITE)
+            full = [(x, y, foul(b, x, y)) for x, y in points[40:] if foul(b, x, y)]
+            listed = forbidden_points(b)
+            self.assertEqual(sorted(listed), sorted(full))
+            found += len(listed)
+        self.assertGreater(found, 10)
 
     def test_overline_and_the_five_that_beats_every_foul(self):
         self.assertTrue(is_forbidden(board([(7, 2), (7, 3), (7, 4), (7, 6), (7, 7)]), 7, 5))
