@@ -67,10 +67,12 @@ class Engine:
                 self.listener(text)
             self.lines.put((arrived, raw))
         self.lines.put((time.monotonic(), None))
+        self.proc.stdout.close()
 
     def _read_stderr(self):
         for raw in self.proc.stderr:
             self.recent_stderr.append(raw.decode(errors="replace").rstrip("\r\n"))
+        self.proc.stderr.close()
 
     def send(self, text):
         """Writes the lines; returns the clock reading taken just before writing."""
@@ -100,9 +102,10 @@ class Engine:
         except subprocess.TimeoutExpired:
             return None
 
-    def answer(self, deadline):
-        """The next line that is not a MESSAGE or DEBUG line; ERROR and UNKNOWN
-        lines are noted as protocol errors and skipped."""
+    def answer(self, deadline, stop_at_error=False):
+        """The next line that is not a MESSAGE or DEBUG line. ERROR and UNKNOWN
+        lines are noted as protocol errors and skipped, or with `stop_at_error`
+        returned as the answer."""
         while True:
             arrived, text = self.next_line(deadline)
             if text is None:
@@ -113,6 +116,8 @@ class Engine:
                 continue
             if text.startswith("ERROR") or text.startswith("UNKNOWN"):
                 self.protocol_errors.append(text)
+                if stop_at_error:
+                    return arrived, text
                 continue
             return arrived, text
 
@@ -150,6 +155,10 @@ class Engine:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass  # a brain that died with unread input: nothing left to send
 
 
 def start_engine(engine, width, height, rule, timeout_turn, timeout_match=0):

@@ -1,0 +1,504 @@
+"""One game on the board: the referee's position, the players, and the brains.
+
+A game is played between a person and a brain, two brains, or two people.
+Each brain is a child process driven over its protocol exactly as a
+tournament manager drives it; the game's worker thread does all of that
+talking, so a request from the page never waits on a brain. Everything the
+page sees is read under the game's lock, and every change bumps `version`
+and wakes the waiting polls.
+
+A brain that crashes, says ERROR, answers something that is not a legal move
+or runs past its time plus the tolerance is stopped and reported with what it
+printed; its move is not entered. The game then waits until the page asks
+for a fresh brain, which gets the position with BOARD.
+"""
+
+import collections
+import os
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+
+from brain_driver import (EngineFailure, Engine, LATE_GRACE_MS, move_request,  # noqa: E402
+                          start_engine)
+from referee import (BLACK, EMPTY, RULE_NAMES, WHITE, Board, colour_of,  # noqa: E402
+                     forbidden_points, foul, parse_move, winning_line, wins)
+from records import (MAX_SIDE, MIN_SIDE, RecordError, parse_record, to_move_list,  # noqa: E402
+                     to_sgf)
+
+COLOURS = ("black", "white")
+PLAYERS = ("human", "engine")
+LOG_LINES = 2000  # kept per game; the page gets the newest
+LOG_SENT = 400
+MIN_TIMEOUT_TURN, MAX_TIMEOUT_TURN = 10, 3600 * 1000
+MAX_TIME_LEFT = 24 * 3600 * 1000
+# A brain asked to take back more moves than this gets the position anew.
+MAX_TAKEBACKS = 2
+# How long a brain gets to exit after END before it is killed.
+END_WAIT_S = 2.0
+
+
+class Refused(Exception):
+    """A request the game turns down; the text says why."""
+
+
+class Settings:
+    def __init__(self, rule="renju", width=15, height=15, black="human", white="engine",
+                 timeout_turn=5000, time_left=0):
+        self.rule = rule
+        self.width = width
+        self.height = height
+        self.players = (black, white)
+        self.timeout_turn = timeout_turn
+        self.time_left = time_left
+
+    @staticmethod
+    def from_request(data):
+        """Settings from the page's JSON; Refused on anything out of range."""
+        def integer(key, default, low, high):
+            value = data.get(key, default)
+            if isinstance(value, bool) or not isinstance(value, int) or not low <= value <= high:
+                raise Refused("%s must be a whole number from %d to %d" % (key, low, high))
+            return value
+
+        rule = data.get("rule", "renju")
+        if rule not in RULE_NAMES:
+            raise Refused("rule must be one of %s" % ", ".join(RULE_NAMES))
+        players = []
+        for colour in COLOURS:
+            player = data.get(colour, "human" if colour == "black" else "engine")
+            if player not in PLAYERS:
+                raise Refused("%s must be human or engine" % colour)
+            players.append(player)
+        width = integer("width", 15, MIN_SIDE, MAX_SIDE)
+        height = integer("height", width, MIN_SIDE, MAX_SIDE)
+        time_left = integer("time_left", 0, 0, MAX_TIME_LEFT)
+        return Settings(rule, width, height, players[0], players[1],
+                        integer("timeout_turn", 5000, MIN_TIMEOUT_TURN, MAX_TIMEOUT_TURN),
+                        time_left)
+
+    def as_dict(self):
+        return {"rule": self.rule, "width": self.width, "height": self.height,
+                "black": self.players[0], "white": self.players[1],
+                "timeout_turn": self.timeout_turn, "time_left": self.time_left}
+
+
+class Slot:
+    """A running brain and the moves it has been told of, in order."""
+
+    def __init__(self, engine):
+        self.engine = engine
+        self.known = []
+
+
+def point_name(x, y, height):
+    """Board notation: column letter from the left, row number from the bottom."""
+    return "%s%d" % (chr(65 + y), height - x)
+
+
+class Game:
+    def __init__(self, game_id, settings, engine_command, tolerance_ms=500, moves=()):
+        self.id = game_id
+        self.settings = settings
+        self.engine_command = list(engine_command)
+        self.tolerance_ms = tolerance_ms
+        self.cond = threading.Condition()
+        self.version = 0
+        self.board = Board(settings.height, settings.width)
+        self.moves = []
+        self.times = []  # think time in ms of each move, None for a person's
+        self.result = None
+        self.failure = None
+        self.slots = [None, None]
+        self.used_ms = [0.0, 0.0]
+        self.log = collections.deque(maxlen=LOG_LINES)
+        self.log_count = 0
+        self.thinking = None  # colour index of the brain thinking now
+        self.think_started = 0.0
+        self.worker = None
+        self.closed = False
+        self.last_active = time.monotonic()
+        self.forbidden = []
+        with self.cond:
+            for x, y in moves:
+                self._check_move(x, y, "move %d" % (len(self.moves) + 1))
+                if self.result:
+                    raise Refused("the game is already over after move %d" % len(self.moves))
+                self._enter(x, y, None)
+            self._position_changed()
+            self._note("new game: %s, %dx%d, black %s, white %s, %d ms per move%s" % (
+                settings.rule, settings.width, settings.height, settings.players[0],
+                settings.players[1], settings.timeout_turn,
+                ", %d ms match clock" % settings.time_left if settings.time_left else ""))
+            if self.moves:
+                self._note("position loaded: %d moves" % len(self.moves))
+
+    # -- the position ---------------------------------------------------------
+
+    def to_move(self):
+        return len(self.moves) % 2
+
+    def _check_move(self, x, y, who=""):
+        """Refused unless (x, y) is a legal move for the side to move; `who`
+        starts the reason (e.g. "move 5")."""
+        what = "%s%d,%d" % (who + " " if who else "", x, y)
+        if not self.board.on_board(x, y):
+            raise Refused("%s is off the board" % what)
+        if self.board.at(x, y) != EMPTY:
+            raise Refused("%s is taken" % what)
+        if self.settings.rule == "renju" and self.to_move() == 0:
+            reason = foul(self.board, x, y)
+            if reason:
+                raise Refused("%s (%s) is forbidden for black: %s" % (
+                    what, point_name(x, y, self.settings.height), reason))
+
+    def _enter(self, x, y, ms):
+        colour = colour_of(len(self.moves))
+        self.board.put(x, y, colour)
+        self.moves.append((x, y))
+        self.times.append(ms)
+        rule = self.settings.rule
+        if wins(self.board, x, y, colour, rule):
+            name = COLOURS[colour - 1]
+            self.result = {"winner": name, "reason": "%s made five" % name,
+                           "line": winning_line(self.board, x, y, colour, rule)}
+        elif self.board.full():
+            self.result = {"winner": None, "reason": "the board is full", "line": []}
+        if self.result:
+            self._end_engines()
+        self._position_changed()
+
+    def _position_changed(self):
+        if self.settings.rule == "renju" and self.to_move() == 0 and not self.result:
+            self.forbidden = forbidden_points(self.board)
+        else:
+            self.forbidden = []
+
+    def _changed(self):
+        self.version += 1
+        self.cond.notify_all()
+
+    def _note(self, text):
+        self.log_count += 1
+        self.log.append((self.log_count, text))
+        self._changed()
+
+    # -- requests from the page ------------------------------------------------
+
+    def touch(self):
+        self.last_active = time.monotonic()
+
+    def play(self, x, y):
+        """A person's move; Refused when it is not theirs to play or not legal."""
+        with self.cond:
+            self.touch()
+            self._check_open()
+            turn = self.to_move()
+            if self.settings.players[turn] != "human":
+                raise Refused("it is the engine's turn")
+            self._check_move(x, y)
+            self._enter(x, y, None)
+            self._note("%s (human) played %s (%d,%d)" % (
+                COLOURS[turn], point_name(x, y, self.settings.height), x, y))
+            self._kick()
+
+    def undo(self):
+        """Takes back the last move pair: moves come off until a person is to
+        move again (one move when the last one was the person's own)."""
+        with self.cond:
+            self.touch()
+            if self.closed:
+                raise Refused("the game is closed")
+            if self.worker is not None:
+                raise Refused("wait until the engine has moved")
+            if not self.moves:
+                raise Refused("there is no move to take back")
+            humans = [i for i, p in enumerate(self.settings.players) if p == "human"]
+            taken = [self._take_back()]
+            while self.moves and (len(taken) < 2 if not humans else
+                                  self.to_move() not in humans):
+                taken.append(self._take_back())
+            self.failure = None
+            self._position_changed()
+            self._note("took back %s" % " ".join("%d,%d" % m for m in taken))
+            self._kick()
+
+    def _take_back(self):
+        x, y = self.moves.pop()
+        self.times.pop()
+        self.board.put(x, y, EMPTY)
+        self.result = None
+        return x, y
+
+    def fresh_engine(self):
+        """After a brain failed: the game goes on with a new one."""
+        with self.cond:
+            self.touch()
+            if not self.failure:
+                raise Refused("no engine has failed")
+            if self.closed:
+                raise Refused("the game is closed")
+            self._note("starting a fresh engine for %s" % self.failure["colour"])
+            self.failure = None
+            self._kick()
+
+    def _check_open(self):
+        if self.closed:
+            raise Refused("the game is closed")
+        if self.result:
+            raise Refused("the game is over")
+        if self.failure:
+            raise Refused("the %s engine failed; start a fresh one or undo" %
+                          self.failure["colour"])
+
+    def close(self, why="closed"):
+        """Ends the game's brains: END, then a kill for one that does not exit.
+        Returns the brains, so a caller can wait for them."""
+        with self.cond:
+            if self.closed:
+                return []
+            self.closed = True
+            self._note("game %s" % why)
+            return self._end_engines()
+
+    def _end_engines(self):
+        """END to every brain of the game, on threads of their own (a brain
+        that does not exit is killed); under the lock."""
+        engines = [slot.engine for slot in self.slots if slot]
+        self.slots = [None, None]
+        for engine in engines:
+            threading.Thread(target=engine.finish, args=(END_WAIT_S,), daemon=True).start()
+        return engines
+
+    def record(self, kind):
+        with self.cond:
+            s = self.settings
+            if kind == "sgf":
+                names = tuple("Zorvan" if p == "engine" else "Human" for p in s.players)
+                return to_sgf(s.rule, s.width, s.height, self.moves, self.result, names)
+            return to_move_list(s.rule, s.width, s.height, self.moves, self.result)
+
+    def state(self):
+        with self.cond:
+            turn = self.to_move()
+            s = self.settings
+            clocks = None
+            if s.time_left:
+                clocks = [max(0, int(s.time_left - used)) if p == "engine" else None
+                          for used, p in zip(self.used_ms, s.players)]
+            return {
+                "id": self.id, "version": self.version, "closed": self.closed,
+                "settings": s.as_dict(),
+                "moves": [list(m) for m in self.moves], "times": list(self.times),
+                "to_move": COLOURS[turn], "player": s.players[turn],
+                "thinking": self.worker is not None,
+                "think_ms": int((time.monotonic() - self.think_started) * 1000)
+                if self.worker is not None else None,
+                "result": self.result and {"winner": self.result["winner"],
+                                           "reason": self.result["reason"],
+                                           "line": [list(p) for p in self.result["line"]]},
+                "failure": self.failure,
+                "forbidden": [[x, y, r] for x, y, r in self.forbidden],
+                "clocks": clocks,
+                "log": list(self.log)[-LOG_SENT:],
+            }
+
+    def wait_change(self, since, timeout):
+        """Blocks until the version passes `since` or the timeout ends."""
+        end = time.monotonic() + timeout
+        with self.cond:
+            self.touch()
+            while self.version <= since and not self.closed:
+                left = end - time.monotonic()
+                if left <= 0:
+                    break
+                self.cond.wait(left)
+
+    # -- the brains ----------------------------------------------------------------
+
+    def _kick(self):
+        """Starts the worker when a brain is to move and none is running."""
+        if (self.worker is None and not self.closed and not self.result and not self.failure
+                and self.settings.players[self.to_move()] == "engine"):
+            self.think_started = time.monotonic()
+            self.worker = threading.Thread(target=self._work, daemon=True)
+            self.worker.start()
+
+    def _work(self):
+        while True:
+            with self.cond:
+                turn = self.to_move()
+                if (self.closed or self.result or self.failure
+                        or self.settings.players[turn] != "engine"):
+                    self.worker = None
+                    self._changed()
+                    return
+                limit = self.settings.timeout_turn
+                info = ""
+                if self.settings.time_left:
+                    left = int(self.settings.time_left - self.used_ms[turn])
+                    if left <= 0:
+                        self.worker = None
+                        name = COLOURS[turn]
+                        self.result = {"winner": COLOURS[1 - turn], "line": [],
+                                       "reason": "%s's match clock ran out" % name}
+                        self._end_engines()
+                        self._note(self.result["reason"])
+                        return
+                    limit = min(limit, left)
+                    info = "INFO time_left %d\n" % left
+                slot = self.slots[turn]
+                moves = list(self.moves)
+                self.thinking = turn
+                self.think_started = time.monotonic()
+                self._changed()
+            outcome = self._think(turn, slot, moves, info, limit)
+            with self.cond:
+                self.thinking = None
+                if self.closed:
+                    self.worker = None
+                    self._changed()
+                    return
+                self._settle(turn, outcome, limit)
+
+    def _think(self, turn, slot, moves, info, limit):
+        """Asks the brain of side `turn` for its move; runs without the lock.
+        Returns ("move", slot, (x, y), ms) or ("fail", slot, kind, text)."""
+        name = COLOURS[turn]
+        try:
+            if slot is None:
+                try:
+                    engine = Engine(self.engine_command, listener=self._listener(name),
+                                    keep_stderr=True)
+                except OSError as e:
+                    return "fail", None, "crash", "cannot start the engine: %s" % e
+                slot = Slot(engine)
+                with self.cond:
+                    if self.closed:
+                        engine.kill()
+                        return "closed", None, None, None
+                    self.slots[turn] = slot
+                s = self.settings
+                self._sent(name, "START / INFO (%dx%d, %s)" % (s.width, s.height, s.rule))
+                start_engine(engine, s.width, s.height, s.rule, s.timeout_turn, s.time_left)
+            engine = slot.engine
+            engine.drain()
+            if engine.protocol_errors:
+                return "fail", slot, "error", "; ".join(engine.protocol_errors)
+            common = 0
+            while (common < len(slot.known) and common < len(moves)
+                   and slot.known[common] == moves[common]):
+                common += 1
+            if 0 < len(slot.known) - common <= MAX_TAKEBACKS:
+                while len(slot.known) > common:
+                    x, y = slot.known[-1]
+                    self._sent(name, "TAKEBACK %d,%d" % (x, y))
+                    sent = engine.send("TAKEBACK %d,%d\n" % (x, y))
+                    _, reply = engine.answer(sent + 5.0 * engine.slowdown, stop_at_error=True)
+                    if reply != "OK":
+                        return "fail", slot, "error", "TAKEBACK %d,%d answered %r" % (x, y, reply)
+                    slot.known.pop()
+            follows = bool(moves) and slot.known == moves[:-1]
+            if not follows and slot.known:
+                # BOARD adds its stones to the brain's board: clear it first.
+                self._sent(name, "RESTART")
+                sent = engine.send("RESTART\n")
+                _, reply = engine.answer(sent + 5.0 * engine.slowdown, stop_at_error=True)
+                if reply != "OK":
+                    return "fail", slot, "error", "RESTART answered %r" % reply
+                slot.known = []
+            request = info + move_request(moves, turn, follows)
+            first = request.splitlines()[len(info.splitlines())]
+            self._sent(name, first if first != "BOARD" else "BOARD (%d stones)" % len(moves))
+            sent = engine.send(request)
+            slot.known = list(moves)
+            allowed = limit + self.tolerance_ms
+            arrived, reply = engine.answer(sent + (allowed + LATE_GRACE_MS) / 1000.0,
+                                           stop_at_error=True)
+        except EngineFailure as e:
+            return "fail", slot, e.kind, e.text
+        if reply is None:
+            return "fail", slot, "time", "no move within %d ms (limit %d + tolerance %d + %d)" % (
+                allowed + LATE_GRACE_MS, limit, self.tolerance_ms, LATE_GRACE_MS)
+        if reply.startswith("ERROR") or reply.startswith("UNKNOWN"):
+            return "fail", slot, "error", reply
+        ms = (arrived - sent) * 1000.0
+        move = parse_move(reply)
+        if move is None:
+            return "fail", slot, "illegal", "answer %r is not a move" % reply
+        if ms > allowed:
+            return "fail", slot, "time", "move %d,%d after %.0f ms (limit %d + tolerance %d)" % (
+                move[0], move[1], ms, limit, self.tolerance_ms)
+        return "move", slot, move, ms
+
+    def _settle(self, turn, outcome, limit):
+        """Enters the brain's move or records its failure; under the lock."""
+        kind, slot = outcome[0], outcome[1]
+        name = COLOURS[turn]
+        if kind == "closed":
+            return
+        if kind == "move":
+            (x, y), ms = outcome[2], outcome[3]
+            self.used_ms[turn] += ms
+            try:
+                self._check_move(x, y, "the move")
+            except Refused as refused:
+                self._fail(turn, slot, "illegal", str(refused))
+                return
+            slot.known.append((x, y))
+            self._enter(x, y, round(ms))
+            self._note("%s (engine) played %s (%d,%d) in %d ms" % (
+                name, point_name(x, y, self.settings.height), x, y, round(ms)))
+            if self.result:
+                self._note("result: %s" % self.result["reason"])
+            return
+        self._fail(turn, slot, outcome[2], outcome[3])
+
+    def _fail(self, turn, slot, kind, text):
+        printed, stderr = [], []
+        if slot is not None:
+            slot.engine.kill()
+            # The reading threads may still hold the last lines: give them a moment.
+            time.sleep(0.05)
+            printed, stderr = list(slot.engine.recent), list(slot.engine.recent_stderr)
+        if self.slots[turn] is slot:
+            self.slots[turn] = None
+        self.failure = {"colour": COLOURS[turn], "kind": kind, "text": text,
+                        "printed": printed, "stderr": stderr}
+        self._note("%s engine failed (%s): %s" % (COLOURS[turn], kind, text))
+
+    def _listener(self, name):
+        def heard(text):
+            with self.cond:
+                self._note("%s > %s" % (name, text[:300]))
+        return heard
+
+    def _sent(self, name, text):
+        with self.cond:
+            self._note("%s < %s" % (name, text))
+
+
+def new_game(game_id, data, engine_command, tolerance_ms):
+    """A game from the page's request: its settings, and the position of a
+    record (SGF or move list) when one is given. Refused when invalid."""
+    settings = Settings.from_request(data)
+    moves = ()
+    record = data.get("record")
+    if record is not None:
+        if not isinstance(record, str):
+            raise Refused("record must be text")
+        try:
+            rule, size, moves = parse_record(record)
+        except RecordError as e:
+            raise Refused("cannot read the record: %s" % e)
+        if rule:
+            settings.rule = rule
+        if size:
+            if not all(MIN_SIDE <= n <= MAX_SIDE for n in size):
+                raise Refused("the record's board %dx%d is not from %d to %d" % (
+                    size[0], size[1], MIN_SIDE, MAX_SIDE))
+            settings.width, settings.height = size
+    return Game(game_id, settings, engine_command, tolerance_ms, moves)
