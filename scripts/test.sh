@@ -5,6 +5,7 @@
 #   3. the Windows brains under Wine
 #   4. sanitizers, the protocol fuzzer and the memory check
 #   5. the unit and protocol tests of both deliverables (ctest)
+#   6. the browser board: its server's tests and the page in headless Chromium
 # Any failure stops the run with a non-zero status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,3 +24,5 @@ bash scripts/hardening.sh
 echo "== unit and protocol tests"
 cd build
 ctest --output-on-failure -j2
+echo "== browser board"
+bash ../scripts/web_tests.sh

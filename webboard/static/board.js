@@ -16,6 +16,7 @@ let current = null;     // the last state received
 let logSeq = 0;         // newest log line shown
 let thinkSince = 0;     // page clock when the shown think time was read
 let busy = false;       // a request of the person is on its way
+let boardKey = "";      // what the drawn board shows
 
 function sleep(ms) {
   return new Promise((resolve) => setTimeout(resolve, ms));
@@ -109,10 +110,18 @@ function drawBoard(s) {
     const ms = s.times[i];
     el("title", {}, stone, `${i + 1}. ${colour} ${pointName(x, y, height)} (${x},${y})` +
       (ms === null ? "" : `, ${ms} ms`));
-    if (numbers) {
-      el("text", { x: px(y), y: py(x), class: "number on-" + colour }, svg, String(i + 1));
-    }
   });
+  if (s.result && s.result.line.length) {
+    const a = s.result.line[0], b = s.result.line[s.result.line.length - 1];
+    el("line", { x1: px(a[1]), y1: py(a[0]), x2: px(b[1]), y2: py(b[0]), class: "win", id: "win-line" }, svg);
+  }
+  // Numbers above the winning line, so they stay readable.
+  if (numbers) {
+    s.moves.forEach(([x, y], i) => {
+      const colour = i % 2 === 0 ? "black" : "white";
+      el("text", { x: px(y), y: py(x), class: "number on-" + colour }, svg, String(i + 1));
+    });
+  }
   if (s.moves.length && !numbers) {
     const [x, y] = s.moves[s.moves.length - 1];
     el("circle", { cx: px(y), cy: py(x), r: 4.5, class: "last", id: "last-move" }, svg);
@@ -120,10 +129,6 @@ function drawBoard(s) {
     const [x, y] = s.moves[s.moves.length - 1];
     el("circle", { cx: px(y), cy: py(x), r: CELL * 0.48, class: "last-ring", id: "last-move",
       fill: "none", stroke: "#e23c2a", "stroke-width": 2 }, svg);
-  }
-  if (s.result && s.result.line.length) {
-    const a = s.result.line[0], b = s.result.line[s.result.line.length - 1];
-    el("line", { x1: px(a[1]), y1: py(a[0]), x2: px(b[1]), y2: py(b[0]), class: "win", id: "win-line" }, svg);
   }
   // Click targets last, above everything else.
   for (let x = 0; x < height; x++) {
@@ -194,7 +199,12 @@ function render(s) {
   current = s;
   version = s.version;
   thinkSince = Date.now();
-  drawBoard(s);
+  // The board is redrawn only when what it shows changed, not for every log line.
+  const key = JSON.stringify([s.id, s.settings, s.moves, s.forbidden, s.result]);
+  if (key !== boardKey) {
+    boardKey = key;
+    drawBoard(s);
+  }
   showStatus();
   showLog(s);
   showClocks(s);
