@@ -245,6 +245,11 @@ class Game:
             self.failure = None
             self._kick()
 
+    def begin(self):
+        """Sets the game going: a brain to move starts thinking."""
+        with self.cond:
+            self._kick()
+
     def _check_open(self):
         if self.closed:
             raise Refused("the game is closed")

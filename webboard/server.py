@@ -75,20 +75,20 @@ class Games:
         return sum(1 for g in self.games.values() if not g.closed)
 
     def create(self, data):
-        replace = data.get("replace")
-        if replace is not None:
-            old = self.find(replace) if isinstance(replace, str) else None
-            if old:
-                old.close("replaced by a new game")
+        """A new game from the page's settings; the game it replaces (if any)
+        is closed only once the new one is known to be valid."""
         game = new_game(secrets.token_hex(8), data, self.engine_command, self.tolerance_ms)
+        replace = data.get("replace")
+        old = self.find(replace) if isinstance(replace, str) else None
+        if old:
+            old.close("replaced by a new game")
         with self.lock:
             self.reap_locked()
             if self.open_count() >= self.max_games:
                 raise BadRequest(503, "too many games are open (%d); close one or wait until "
                                  "an idle one ends" % self.max_games)
             self.games[game.id] = game
-        with game.cond:
-            game._kick()
+        game.begin()
         return game
 
     def find(self, game_id):
@@ -328,8 +328,9 @@ def main(argv=None):
     def stop(signum, frame):
         raise KeyboardInterrupt
 
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGHUP, stop)
+    # Set explicitly: a server started in the background inherits an ignored SIGINT.
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, stop)
     reaper_stop = threading.Event()
     threading.Thread(target=games.reaper, args=(reaper_stop,), daemon=True).start()
     host, port = server.server_address[:2]

@@ -179,8 +179,7 @@ class Play(GameCase):
 
     def test_engines_play_each_other_to_the_end(self):
         game = self.game(black="engine", white="engine", rule="freestyle", timeout_turn=100)
-        with game.cond:
-            game._kick()
+        game.begin()
         wait_for(game, lambda g: g.result or g.failure, "the end of the game")
         state = game.state()
         self.assertIsNone(state["failure"])
@@ -434,8 +433,13 @@ class Http(unittest.TestCase):
         second = self.new(black="human", white="human")
         status, answer = self.request("POST", "/api/new", {})
         self.assertEqual(status, 503, answer)
-        # Replacing a game frees its place.
+        # A refused new game leaves the one it would replace alone; a new
+        # game that replaces one takes its place.
+        status, answer = self.request("POST", "/api/new", {"replace": second["id"], "width": 3})
+        self.assertIn("width", json.loads(answer)["refused"])
+        self.assertFalse(self.games.find(second["id"]).closed)
         third = self.new(replace=second["id"])
+        self.assertTrue(self.games.find(second["id"]).closed)
         game = self.games.find(first["id"])
         wait_for(game, engine_to_move_done, "the engine's first move")
         engine = game.slots[0].engine
