@@ -116,9 +116,8 @@ class Game:
         self.used_ms = [0.0, 0.0]
         self.log = collections.deque(maxlen=LOG_LINES)
         self.log_count = 0
-        self.thinking = None  # colour index of the brain thinking now
         self.think_started = 0.0
-        self.worker = None
+        self.worker = None  # the thread talking to the brains, while one is to move
         self.closed = False
         self.last_active = time.monotonic()
         self.forbidden = []
@@ -326,48 +325,46 @@ class Game:
 
     def _kick(self):
         """Starts the worker when a brain is to move and none is running."""
-        if (self.worker is None and not self.closed and not self.result and not self.failure
-                and self.settings.players[self.to_move()] == "engine"):
+        if self.worker is None and self._engine_to_move():
             self.think_started = time.monotonic()
             self.worker = threading.Thread(target=self._work, daemon=True)
             self.worker.start()
 
+    def _engine_to_move(self):
+        return (not self.closed and not self.result and not self.failure
+                and self.settings.players[self.to_move()] == "engine")
+
     def _work(self):
-        while True:
-            with self.cond:
+        with self.cond:
+            while self._engine_to_move():
                 turn = self.to_move()
-                if (self.closed or self.result or self.failure
-                        or self.settings.players[turn] != "engine"):
-                    self.worker = None
-                    self._changed()
-                    return
                 limit = self.settings.timeout_turn
                 info = ""
                 if self.settings.time_left:
                     left = int(self.settings.time_left - self.used_ms[turn])
                     if left <= 0:
-                        self.worker = None
-                        name = COLOURS[turn]
                         self.result = {"winner": COLOURS[1 - turn], "line": [],
-                                       "reason": "%s's match clock ran out" % name}
+                                       "reason": "%s's match clock ran out" % COLOURS[turn]}
                         self._end_engines()
                         self._note(self.result["reason"])
-                        return
+                        break
                     limit = min(limit, left)
                     info = "INFO time_left %d\n" % left
                 slot = self.slots[turn]
                 moves = list(self.moves)
-                self.thinking = turn
                 self.think_started = time.monotonic()
                 self._changed()
-            outcome = self._think(turn, slot, moves, info, limit)
-            with self.cond:
-                self.thinking = None
-                if self.closed:
-                    self.worker = None
-                    self._changed()
-                    return
-                self._settle(turn, outcome, limit)
+                self.cond.release()
+                try:
+                    outcome = self._think(turn, slot, moves, info, limit)
+                finally:
+                    self.cond.acquire()
+                if not self.closed:
+                    self._settle(turn, outcome)
+            # Decided under the same lock as the last move, so a request that
+            # sees the person to move never finds the worker still running.
+            self.worker = None
+            self._changed()
 
     def _think(self, turn, slot, moves, info, limit):
         """Asks the brain of side `turn` for its move; runs without the lock.
@@ -439,7 +436,7 @@ class Game:
                 move[0], move[1], ms, limit, self.tolerance_ms)
         return "move", slot, move, ms
 
-    def _settle(self, turn, outcome, limit):
+    def _settle(self, turn, outcome):
         """Enters the brain's move or records its failure; under the lock."""
         kind, slot = outcome[0], outcome[1]
         name = COLOURS[turn]

@@ -335,6 +335,9 @@ def main(argv=None):
     threading.Thread(target=games.reaper, args=(reaper_stop,), daemon=True).start()
     host, port = server.server_address[:2]
     shown = "127.0.0.1" if host == "0.0.0.0" else host
+    if server.allowed_hosts is None:
+        print("board: listening on %s: anyone who can reach this machine can use the board"
+              % host, file=sys.stderr)
     print("Zorvan board: open http://%s:%d/ in a browser (Ctrl-C stops it)" % (shown, port),
           flush=True)
     try:
