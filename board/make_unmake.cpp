@@ -346,8 +346,8 @@ void resetBoard() {
     //    every stored result.
     allocateHashTables();
     if (hashTablesReady() && engine.rule != engine.hashClearedForRule) {
+        if (engine.hashClearedForRule != hashTablesBlank) clearHashTables();
         engine.hashClearedForRule = engine.rule;
-        clearHashTables();
     }
 
     // 4-5. Pattern records of the empty board.

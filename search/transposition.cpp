@@ -347,7 +347,9 @@ void prepareHashTablesAtStartUp() {
     for (HashBucket* t : engine.hashTable) adviseLargePages(t, hashTableBytes);
     for (ThreatBucket* t : engine.threatTables) adviseLargePages(t, threatTableBytes);
     clearHashTables();
-    // Clean for the start-up rule: a first board of that rule need not clear
-    // them a second time.
-    engine.hashClearedForRule = engine.rule;
+    // Clean for every rule: the first board need not clear them a second time,
+    // whatever rule it is built for. (A first Renju game whose rule arrives
+    // after START builds its board at the first move, and clearing 192 MiB
+    // there again cost that move tens of milliseconds.)
+    engine.hashClearedForRule = hashTablesBlank;
 }

@@ -9,6 +9,10 @@
 
 #include <cstdint>
 
+// hashClearedForRule of tables that hold no entry at all, as the start-up clear
+// leaves them: they serve whichever rule the first board is built for.
+constexpr int32_t hashTablesBlank = -2;
+
 // Allocates every table group not allocated yet (never clears).
 void allocateHashTables();
 // Start-up: allocates and writes through every table once, before the first

@@ -144,6 +144,25 @@ TEST_F(TranspositionTest, ResetClearsOnlyWhenTheRuleChanges) {
     EXPECT_EQ(engine.threatTables[2][5].entries[0].check, 0u);
 }
 
+TEST(HashAllocation, TablesClearedAtStartUpServeTheFirstRuleWithoutAnotherClear) {
+    // A manager that sends the rule after START makes the first Renju board
+    // at the first move, inside the move's time: the tables, still as the
+    // start-up clear left them, must not be cleared there again.
+    initEngineState();
+    prepareHashTablesAtStartUp();
+    ASSERT_TRUE(hashTablesReady());
+    EXPECT_EQ(engine.hashClearedForRule, hashTablesBlank);
+    // A mark only a clear would remove (it stands for no search entry).
+    engine.threatTables[1][7].entries[0].check = 77;
+    setupBoard(ruleRenju);
+    EXPECT_EQ(engine.threatTables[1][7].entries[0].check, 77u);
+    EXPECT_EQ(engine.hashClearedForRule, ruleRenju);
+    // From then on the tables belong to that rule: another rule clears them.
+    setupBoard(ruleStandard);
+    EXPECT_EQ(engine.threatTables[1][7].entries[0].check, 0u);
+    EXPECT_EQ(engine.hashClearedForRule, ruleStandard);
+}
+
 TEST_F(TranspositionTest, EntryLayoutAndBucketBySideAndLowKeyBits) {
     const int mx[3] = {3, 4, -1}, my[3] = {5, 6, -1};
     uint64_t key = 0xABCDEF0100000000ull | 1000u;
