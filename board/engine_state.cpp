@@ -1,6 +1,7 @@
 #include "board/engine_state.h"
 
 #include <chrono>
+#include <cstring>
 
 // Zero-initialised storage; the few start-up values are set by initEngineState
 // so the record stays in the zero segment instead of the binary image.
@@ -23,6 +24,16 @@ void initEngineState() {
     engine.stopRequested.store(0);
     engine.turnBudget = 10000;
     engine.hashClearedForRule = -1;
+}
+
+void prefaultEngineState() {
+    std::memset(engine.moveLists, 0, sizeof engine.moveLists);
+    std::memset(engine.triedStamps, 0, sizeof engine.triedStamps);
+    std::memset(engine.windowTable, 0, sizeof engine.windowTable);
+    std::memset(engine.comboTable, 0, sizeof engine.comboTable);
+    std::memset(engine.comboFlags, 0, sizeof engine.comboFlags);
+    std::memset(engine.patterns, 0, sizeof engine.patterns);
+    std::memset(engine.dirMask, 0, sizeof engine.dirMask);
 }
 
 int64_t nowMs() {

@@ -188,6 +188,7 @@ int runMainLoop() {
     _setmode(1, _O_BINARY);
 #endif
     initEngineState();
+    prefaultEngineState();
     // Before the think thread exists, so nothing else touches the tables yet. A
     // failed allocation is retried by every board reset, and the think driver
     // plays without searching while it fails.
