@@ -206,6 +206,15 @@ struct EngineState {
     // --- think thread -------------------------------------------------------
     int32_t thinkCommand;  // 0 think, -1 end the thread
     std::atomic<int32_t> stopRequested;
+    // Clock readings for the time control. The manager's clock for a move runs
+    // from the moment it sends the command, so the engine's runs from the
+    // moment the main loop has read it: commandReadAt is taken for every
+    // command line (the main thread's own), and startThinking hands the one
+    // of the command that asks for a move to the think as thinkClockStart.
+    // For BOARD that is the BOARD line itself, so the stone lines, and any
+    // board build they cause, count too.
+    int64_t commandReadAt;
+    int64_t thinkClockStart;
 
     // --- board geometry and rule --------------------------------------------
     int32_t boardSize;

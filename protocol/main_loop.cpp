@@ -195,6 +195,7 @@ int runMainLoop() {
     prepareHashTablesAtStartUp();
     startThinkThread();
     while (readLine()) {
+        engine.commandReadAt = nowMs();
         if (dispatchCommand()) break;
     }
     // Quit sequence: a running think still prints its move, then the thread ends.

@@ -34,6 +34,8 @@ void joinThinkThread() {
 }
 
 void startThinking() {
+    // The think is timed from its command, not from when its thread wakes.
+    engine.thinkClockStart = engine.commandReadAt;
     engine.stopRequested.store(0);
     {
         std::lock_guard<std::mutex> lock(doneMutex);

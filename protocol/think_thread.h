@@ -12,6 +12,8 @@ void startThinkThread();
 void joinThinkThread();
 
 // Hands the request named by thinkCommand to the think thread; returns at once.
+// The think's clock starts at engine.commandReadAt, when the main loop read the
+// command that asks for it.
 void startThinking();
 // Asks a running think to stop and blocks until the think thread is idle.
 void stopAndWait();

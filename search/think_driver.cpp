@@ -13,7 +13,10 @@
 //
 // Time. The budget is read once, at the start: INFO may overwrite the settings
 // from the main thread at any moment, and a think must not change its mind
-// half-way. The node search enforces the budget itself (30 ms kept in reserve)
+// half-way. It is spent from thinkClockStart, the moment the command asking for
+// the move was read, because the manager's clock was running from then on:
+// waking this thread, a board build, the safety pass all come out of the
+// budget. The node search enforces the budget itself (30 ms kept in reserve)
 // and the stop request; the driver only decides whether another iteration is
 // worth starting: one that begins after a quarter of the budget would rarely
 // finish, unless the budget is small against this move's share of the match
@@ -149,6 +152,9 @@ int32_t deepen(int side, int32_t result, int64_t shareOfRest) {
     }
 }
 
+// The speed line gives nodes per millisecond of the think as it really ran,
+// from its command to the end of its search. The 200 ms charged for the first
+// build is bookkeeping, not time spent, and is left out of `elapsed`.
 void answer(int64_t elapsed) {
     int64_t speed = engine.nodeCount / (elapsed + 1);
     printLine("MESSAGE Speed=%d", static_cast<int32_t>(static_cast<uint32_t>(speed)));
@@ -157,6 +163,10 @@ void answer(int64_t elapsed) {
 }
 
 }  // namespace
+
+void (*thinkStartHookForTests)() = nullptr;
+
+void startThinkClock() { engine.thinkClockStart = nowMs(); }
 
 int pickImmediateWin(int side, int play) {
     int x = 0, y = 0;
@@ -170,6 +180,7 @@ int pickImmediateWin(int side, int play) {
 }
 
 void thinkDriver() {
+    if (thinkStartHookForTests) thinkStartHookForTests();
     // 1. What this think may spend. The INFO atomics are read once.
     const int side = engine.moveCount % 2 + 1;
     const int opponent = 3 - side;
@@ -226,8 +237,8 @@ void thinkDriver() {
     }
 
     // 4. The board for the current rule. Its first build in the process counts
-    // 200 ms of this move's budget as spent.
-    engine.searchStart = nowMs();
+    // 200 ms of this move's budget as spent, on top of the time it really takes.
+    engine.searchStart = engine.thinkClockStart;
     engine.searchAborted = 0;
     buildBoard();
 
@@ -248,7 +259,8 @@ void thinkDriver() {
     // 8. The result of the think; a win at the root is played as the five or
     // open four itself.
     engine.lastSearchValue = result;
-    engine.searchStart = nowMs() - engine.searchStart;
+    const int64_t end = nowMs();
+    engine.searchStart = end - engine.searchStart;
     if (result - engine.iterationDepth >= winValue) pickImmediateWin(side, 0);
     // A root that could list no move at all (in Renju: every block a foul)
     // leaves no move; a lost position still gets the best allowed point.
@@ -258,5 +270,5 @@ void thinkDriver() {
     }
 
     // 9. The speed line, the move into the record, the move line.
-    answer(engine.searchStart);
+    answer(end - engine.thinkClockStart);
 }

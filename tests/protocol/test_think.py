@@ -177,6 +177,32 @@ class TimeBudget(unittest.TestCase):
         elapsed, _ = self.think_time(["INFO timeout_turn %d" % int(300 * SLOWDOWN)])
         self.assertLess(elapsed, budget + 1.0 * SLOWDOWN)
 
+    def test_the_clock_of_a_board_think_runs_from_the_board_line(self):
+        # The manager's clock starts when it sends BOARD; the stone lines and
+        # DONE come after. Here DONE comes half a budget late, and the move
+        # must still arrive within the budget counted from BOARD. (Renju with
+        # INFO before START: START builds the board, so no first-build charge
+        # shortens this think.)
+        budget = 1.0 * SLOWDOWN
+        pause = 0.5 * SLOWDOWN
+        record = [(7, 7), (7, 8), (8, 8), (6, 6)]
+        brain = Brain()
+        try:
+            brain.send("INFO rule 4", "INFO timeout_turn %d" % int(budget * 1000), "START 15")
+            self.assertEqual(brain.read_answer(), "OK")
+            block = board_block(record, 1)
+            started = time.monotonic()
+            brain.send(*block[:-1])
+            time.sleep(pause)
+            brain.send(block[-1])
+            move = brain.read_move(timeout=20)
+            elapsed = time.monotonic() - started
+            self.assertNotIn(move, record)
+            # A clock started at DONE would end near pause + budget.
+            self.assertLess(elapsed, budget + 0.2 * SLOWDOWN)
+        finally:
+            brain.kill()
+
     def test_info_during_a_think_neither_stops_nor_shortens_it(self):
         # A 2 s think; 0.3 s in, the manager lowers timeout_turn to 100 ms. The
         # running think keeps its budget: nothing is printed for another second.

@@ -28,6 +28,7 @@ class Driver : public ::testing::Test {
         engine.boardHeight = height;
         startGame();
         if (build) buildBoard();
+        startThinkClock();  // as if the command asking for the move were read now
         out.clear();
     }
 
