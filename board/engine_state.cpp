@@ -3,6 +3,10 @@
 #include <chrono>
 #include <cstring>
 
+#ifdef ZORVAN_STOP_GAPS
+#include <ctime>
+#endif
+
 // Zero-initialised storage; the few start-up values are set by initEngineState
 // so the record stays in the zero segment instead of the binary image.
 EngineState engine;
@@ -41,7 +45,28 @@ int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+#ifdef ZORVAN_STOP_GAPS
+StopGaps stopGaps;
+
+// CPU time of the calling thread: the work done between two tests, without the
+// time the thread spent waiting for a core on a busy machine.
+int64_t nowUs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+#endif
+
 bool searchShouldStop() {
+#ifdef ZORVAN_STOP_GAPS
+    const int64_t now = nowUs();
+    if (stopGaps.tests++ == 0) {
+        stopGaps.firstTestUs = now;
+    } else if (now - stopGaps.lastTestUs > stopGaps.longestUs) {
+        stopGaps.longestUs = now - stopGaps.lastTestUs;
+    }
+    stopGaps.lastTestUs = now;
+#endif
     return engine.turnBudget <= nowMs() - engine.searchStart + 30 ||
            engine.stopRequested.load(std::memory_order_relaxed) > 0;
 }

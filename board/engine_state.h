@@ -325,3 +325,19 @@ int64_t nowMs();
 // True when the running search must stop: its budget is spent (30 ms kept in
 // reserve) or the main thread asked for a stop.
 bool searchShouldStop();
+
+#ifdef ZORVAN_STOP_GAPS
+// Instrumented builds only (tools/stop_gaps.sh): how long the searches run
+// between two stop tests, in microseconds. A stretch without a stop test is
+// time in which a stop request or a spent budget goes unseen. The tool zeroes
+// the record before a think or a search and reads it afterwards. Times are
+// the thread's CPU time, so a busy machine does not lengthen them.
+struct StopGaps {
+    int64_t lastTestUs;
+    int64_t longestUs;
+    int64_t tests;
+    int64_t firstTestUs;
+};
+extern StopGaps stopGaps;
+int64_t nowUs();
+#endif

@@ -1,0 +1,204 @@
+// zorvan-stop-gaps: how long the engine runs without looking at the stop flag.
+//
+// A stop request, or a budget running out, is noticed only at a stop test; the
+// time between two tests is time in which the engine cannot react. This tool
+// measures it on the bench positions in two ways, per position and per rule:
+//
+//   search  the bench's fixed-depth iterative deepening of the root search
+//           (no clock, so the same tree as the bench signature);
+//   think   a whole think at a move time (default 1000 ms), as the think
+//           thread runs it: the pre-search work, the safety pass, the
+//           deepening and the answer.
+//
+// For each it prints the longest interval between two stop tests and, for a
+// think, the stretch from the command to the first stop test and from the
+// last one to the move. It needs the instrumented engine library
+// (ZORVAN_STOP_GAPS); tools/stop_gaps.sh builds and runs it.
+//
+//   zorvan-stop-gaps [positions-file] [think-ms]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/engine_state.h"
+#include "board/make_unmake.h"
+#include "board/tables.h"
+#include "protocol/main_loop.h"
+#include "protocol/position_commands.h"
+#include "search/node_search.h"
+#include "search/root_search.h"
+#include "search/think_driver.h"
+#include "search/transposition.h"
+
+#ifndef ZORVAN_STOP_GAPS
+#error "zorvan-stop-gaps needs the instrumented engine (build it with tools/stop_gaps.sh)"
+#endif
+
+namespace {
+
+struct Position {
+    std::string name;
+    int rule = 0;
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    std::vector<StonePoint> moves;
+};
+
+// Bench position lines: name rule width height depth x,y ... (checked by the
+// bench itself; a line that does not parse is skipped here).
+std::vector<Position> readPositions(const std::string& path) {
+    std::vector<Position> positions;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream in(line);
+        Position p;
+        if (!(in >> p.name >> p.rule >> p.width >> p.height >> p.depth)) continue;
+        std::string token;
+        while (in >> token) {
+            StonePoint m{};
+            if (std::sscanf(token.c_str(), "%d,%d", &m.x, &m.y) == 2) p.moves.push_back(m);
+        }
+        positions.push_back(p);
+    }
+    return positions;
+}
+
+void resetGaps() { stopGaps = StopGaps{0, 0, 0, 0}; }
+
+struct Gaps {
+    double longestMs = 0;  // between two stop tests
+    double firstMs = 0;    // from the start to the first test
+    double lastMs = 0;     // from the last test to the end
+    int64_t tests = 0;
+};
+
+Gaps gapsSince(int64_t startUs, int64_t endUs) {
+    Gaps g;
+    g.tests = stopGaps.tests;
+    g.longestMs = stopGaps.longestUs / 1000.0;
+    if (stopGaps.tests > 0) {
+        g.firstMs = (stopGaps.firstTestUs - startUs) / 1000.0;
+        g.lastMs = (endUs - stopGaps.lastTestUs) / 1000.0;
+    } else {
+        g.firstMs = g.lastMs = (endUs - startUs) / 1000.0;
+    }
+    return g;
+}
+
+// The bench's own preparation and fixed-depth deepening, unlimited budget.
+Gaps searchLikeTheBench(const Position& p) {
+    engine.rule = p.rule;
+    engine.requestedRule.store(p.rule);
+    engine.boardWidth = p.width;
+    engine.boardHeight = p.height;
+    engine.boardSize = p.width > p.height ? p.width : p.height;
+    engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
+    buildEngineTables();
+    resetBoard();
+    engine.builtForRule = p.rule;
+    engine.moveCount = 0;
+    for (const StonePoint& m : p.moves) {
+        const int colour = engine.moveCount % 2 + 1;
+        placeStone(m.x, m.y, colour);
+        engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
+        ++engine.moveCount;
+    }
+    clearHashTables();
+    clearTriedStamps();
+    const int side = engine.moveCount % 2 + 1;
+    engine.turnBudget = 2147483647;
+    engine.stopRequested.store(0);
+    engine.searchAborted = 0;
+    engine.nodeCount = 0;
+    engine.searchStart = nowMs();
+    resetGaps();
+    const int64_t start = nowUs();
+    for (int d = 1; d <= p.depth; ++d) {
+        engine.iterationDepth = d;
+        engine.singleRootMove = 0;
+        std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
+        const int32_t v = searchRoot(d, -100000000, 100000000, side, 0);
+        if (v >= mateThreshold || v <= -mateThreshold) break;
+    }
+    return gapsSince(start, nowUs());
+}
+
+// A new game with the position's moves, then one think at `thinkMs`.
+Gaps thinkAtMoveTime(const Position& p, int thinkMs, std::string& out) {
+    out.clear();
+    engine.requestedRule.store(p.rule);
+    engine.rule = p.rule;
+    engine.boardWidth = p.width;
+    engine.boardHeight = p.height;
+    startGame();
+    for (const StonePoint& m : p.moves) playOpponentMove(m.x, m.y);
+    engine.timeout_turn.store(thinkMs);
+    engine.time_left.store(1000000000);
+    engine.stopRequested.store(0);
+    resetGaps();
+    const int64_t start = nowUs();
+    startThinkClock();
+    thinkDriver();
+    return gapsSince(start, nowUs());
+}
+
+struct RuleSummary {
+    double searchLongest = 0;
+    double thinkLongest = 0;
+    double thinkFirst = 0;
+    double thinkLast = 0;
+};
+
+void keepMax(double& kept, double v) {
+    if (v > kept) kept = v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string path = argc > 1 ? argv[1] : "tools/bench_positions.txt";
+    const int thinkMs = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const std::vector<Position> positions = readPositions(path);
+    if (positions.empty()) {
+        std::printf("no positions in %s\n", path.c_str());
+        return 2;
+    }
+    initEngineState();
+    prepareHashTablesAtStartUp();
+    std::string out;
+    setOutputCapture(&out);
+
+    RuleSummary rules[3];
+    std::printf("%-18s %4s | %-22s | %-34s\n", "position", "rule", "search: longest ms tests",
+                "think: longest  first  last  tests");
+    for (const Position& p : positions) {
+        const Gaps s = searchLikeTheBench(p);
+        const Gaps t = thinkAtMoveTime(p, thinkMs, out);
+        std::printf("%-18s %4d | %8.2f %12lld | %8.2f %6.2f %5.2f %7lld\n", p.name.c_str(), p.rule,
+                    s.longestMs, static_cast<long long>(s.tests), t.longestMs, t.firstMs, t.lastMs,
+                    static_cast<long long>(t.tests));
+        std::fflush(stdout);
+        RuleSummary& r = rules[p.rule];
+        keepMax(r.searchLongest, s.longestMs);
+        keepMax(r.thinkLongest, t.longestMs);
+        keepMax(r.thinkFirst, t.firstMs);
+        keepMax(r.thinkLast, t.lastMs);
+    }
+    setOutputCapture(nullptr);
+    const char* names[3] = {"freestyle", "standard", "renju"};
+    std::printf(
+        "\nper rule (ms): search longest | think longest, command to first test, "
+        "last test to move\n");
+    for (int r = 0; r < 3; ++r) {
+        std::printf("%-10s %8.2f | %8.2f %8.2f %8.2f\n", names[r], rules[r].searchLongest,
+                    rules[r].thinkLongest, rules[r].thinkFirst, rules[r].thinkLast);
+    }
+    return 0;
+}
