@@ -23,6 +23,12 @@ constexpr int budgetMs = 600;
 // Work before the search, standing for a slow wake-up or a board build: half
 // the budget, so a clock that starts at the search overruns by about as much.
 constexpr int delayMs = 300;
+// How late the move may still be. The engine keeps 30 ms in reserve for the
+// stretch between two stop tests and the answer; under emulation the 32-bit
+// build's first search can take longer than that between two tests (its code
+// is being translated), and a busy machine adds waits for a core. A third of
+// the delay: a clock started at the search is still caught.
+constexpr int lateMs = delayMs / 3;
 
 int64_t hookCalledAt = 0;
 
@@ -99,7 +105,7 @@ TEST(ThinkClock, WorkBeforeTheSearchComesOutOfTheMovesBudget) {
     // the time check without showing anything.
     EXPECT_GT(engine.nodeCount, 0);
     EXPECT_GE(movedAt - readAt, delayMs);
-    EXPECT_LE(movedAt - readAt, budgetMs) << seen;
+    EXPECT_LE(movedAt - readAt, budgetMs + lateMs) << seen;
     EXPECT_EQ(engine.moveCount, 5);
 }
 
