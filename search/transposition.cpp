@@ -1,7 +1,7 @@
 // Transposition table and the allocation of every search table.
 //
 // A bucket is four 32-byte entries, 128 bytes, so a probe or a store touches
-// one or two cache lines and nothing else; the tables are aligned to the
+// two cache lines and nothing else; the tables are aligned to at least the
 // bucket size so a bucket never straddles more lines than it must. The bucket
 // is chosen by the low 32 bits of the key, which are the same on 32- and
 // 64-bit builds.
@@ -41,27 +41,13 @@ int allocationsSeen = 0;
 int failFirst = 0;
 int failCount = 0;
 
-void* allocateTable(size_t bytes) {
-    const int n = allocationsSeen++;
-    if (n >= failFirst && n < failFirst + failCount) return nullptr;
-#ifdef _WIN32
-    return _aligned_malloc(bytes, sizeof(HashBucket));
-#else
-    return std::aligned_alloc(sizeof(HashBucket), bytes);
-#endif
-}
-
-void freeTable(void* table) {
-#ifdef _WIN32
-    _aligned_free(table);
-#else
-    std::free(table);
-#endif
-}
-
-// Asks for large pages over a table not yet written: its first write then
-// faults in 2 MiB steps instead of 4 KiB ones. Only advice; where the system
-// has no such pages, or on other systems, nothing changes.
+// Asks for large pages over a table not yet written. A probe lands on a random
+// bucket of a 64 MiB table, so with 4 KiB pages nearly every probe also misses
+// the address translation cache, and that walk costs as much as the miss
+// itself; with 2 MiB pages the tables need few enough entries to stay mapped.
+// The first write also faults in 2 MiB steps instead of 4 KiB ones. Only
+// advice; where the system has no such pages, or on other systems, nothing
+// changes.
 void adviseLargePages(void* table, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr uintptr_t pageSize = 4096;
@@ -74,8 +60,40 @@ void adviseLargePages(void* table, size_t bytes) {
 #endif
 }
 
+// Tables start on a large-page boundary so that every byte of them can sit in
+// large pages (their sizes are multiples of it); elsewhere the bucket size is
+// alignment enough.
+#if defined(__linux__)
+constexpr size_t tableAlignment = size_t{2} << 20;
+#else
+constexpr size_t tableAlignment = sizeof(HashBucket);
+#endif
+static_assert(tableAlignment % sizeof(HashBucket) == 0, "buckets never straddle the alignment");
+
+void* allocateTable(size_t bytes) {
+    const int n = allocationsSeen++;
+    if (n >= failFirst && n < failFirst + failCount) return nullptr;
+#ifdef _WIN32
+    return _aligned_malloc(bytes, tableAlignment);
+#else
+    void* table = std::aligned_alloc(tableAlignment, bytes);
+    if (table != nullptr) adviseLargePages(table, bytes);
+    return table;
+#endif
+}
+
+void freeTable(void* table) {
+#ifdef _WIN32
+    _aligned_free(table);
+#else
+    std::free(table);
+#endif
+}
+
 constexpr size_t hashTableBytes = static_cast<size_t>(hashBuckets) * sizeof(HashBucket);
 constexpr size_t threatTableBytes = static_cast<size_t>(threatHashSize) * sizeof(ThreatBucket);
+static_assert(hashTableBytes % tableAlignment == 0 && threatTableBytes % tableAlignment == 0,
+              "aligned_alloc takes sizes that are multiples of the alignment");
 
 inline uint64_t signExtended(int64_t v) { return static_cast<uint64_t>(v); }
 
@@ -344,8 +362,6 @@ void storeEntryAlways(int depth, int32_t value, int bound, int side, const int m
 void prepareHashTablesAtStartUp() {
     allocateHashTables();
     if (!hashTablesReady()) return;
-    for (HashBucket* t : engine.hashTable) adviseLargePages(t, hashTableBytes);
-    for (ThreatBucket* t : engine.threatTables) adviseLargePages(t, threatTableBytes);
     clearHashTables();
     // Clean for every rule: the first board need not clear them a second time,
     // whatever rule it is built for. (A first Renju game whose rule arrives
