@@ -31,6 +31,7 @@
 #include "board/tables.h"
 #include "rules/foul_test.h"
 #include "rules/light_placement.h"
+#include "search/transposition.h"
 
 namespace {
 
@@ -48,6 +49,17 @@ inline ThreatEntry* bucketOf(int table, uint64_t key) {
     ThreatBucket* base = engine.threatTables[table];
     if (base == nullptr) return nullptr;
     return base[key & (threatHashSize - 1)].entries;
+}
+
+// Asks for the buckets of every candidate's child before the first probe, so
+// that their misses overlap instead of following one another.
+inline void prefetchChildren(int table, uint64_t key, const ScoredMove* list, int count, int side) {
+    const ThreatBucket* base = engine.threatTables[table];
+    if (base == nullptr) return;
+    for (int i = 0; i < count; ++i) {
+        const uint64_t child = key ^ engine.zobrist[list[i].x][list[i].y][side - 1];
+        prefetchLine(&base[child & (threatHashSize - 1)]);
+    }
 }
 
 // Looks a position up; returns the raw stored value (age refreshed) or noValue.
@@ -208,6 +220,7 @@ int32_t attackerNode(int depth, int side, int ply, uint64_t key, ScoredMove* lis
 
     // 6. Keys: filters, quick wins and known children, all before any stone.
     const int childTable = tableIndex(1, opponent);
+    prefetchChildren(childTable, key, list, count, side);
     for (int i = 0; i < count; ++i) {
         const int x = list[i].x;
         const int y = list[i].y;
@@ -273,6 +286,7 @@ int32_t defenderNode(int depth, int side, int ply, uint64_t key, ScoredMove* lis
     // 6. Drop forbidden blocks and blocks known to lose; a block known to hold
     // settles the node.
     const int childTable = tableIndex(0, attacker);
+    prefetchChildren(childTable, key, list, count, side);
     for (int i = 0; i < count;) {
         const int x = list[i].x;
         const int y = list[i].y;
@@ -328,6 +342,13 @@ int32_t threatSearch(int depth, int side, int /*spare*/, int /*ply*/) {
         if (table == nullptr) return 0;
     }
     return threatNode(depth, side, 0, 0);
+}
+
+void prefetchThreatSearch(int side, uint64_t key) {
+    // threatSearch starts as an attacker node, whose first read is its own
+    // entry in the attacker table of the side.
+    const ThreatBucket* table = engine.threatTables[tableIndex(0, side)];
+    if (table != nullptr) prefetchLine(&table[key & (threatHashSize - 1)]);
 }
 
 int32_t threatNode(int depth, int side, int defender, int ply) {

@@ -10,3 +10,7 @@ int32_t threatSearch(int depth, int side, int spare, int ply);
 
 // One node: defender 0 at an attacker node, 1 at a defender node.
 int32_t threatNode(int depth, int side, int defender, int ply);
+
+// Starts loading the bucket that threatSearch for side reads first when the
+// position key is key (a cache hint; changes no result).
+void prefetchThreatSearch(int side, uint64_t key);

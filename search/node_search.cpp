@@ -381,6 +381,7 @@ LoopEnd searchStage(SearchFrame& f, int stage, int count, int32_t* result) {
         const int y = list[i].y;
         const int moveNumber = firstNumber + i;
         const int w = lineSum(x, y, f.side);
+        prefetchChild(f, x, y);
         int extension = 0;
         const int32_t penalty = threatPenalty(f, x, y, &extension);
 
@@ -608,6 +609,17 @@ int32_t threatPenalty(SearchFrame& f, int x, int y, int* extension) {
     }
     if (!groupEmpty(groupFive, f.opp)) k /= 4;
     return k;
+}
+
+void prefetchChild(const SearchFrame& f, int x, int y) {
+    // The child's key is known before its stone is placed; its first reads are
+    // its table bucket and, unless the table settles it, the threat search's
+    // bucket. Both loads run while the make refreshes the lines, and asked for
+    // together their address translations overlap too: a miss there stalls
+    // the processor however early it is asked for.
+    const uint64_t child = engine.hashKey ^ engine.zobrist[x][y][f.side - 1];
+    prefetchBucket(f.opp, child);
+    prefetchThreatSearch(f.opp, child);
 }
 
 bool threatExtension(const SearchFrame& f, int w, int* extension) {

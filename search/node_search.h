@@ -86,6 +86,9 @@ int generateStage(SearchFrame& f, int stage);
 // (strongest first, stable) unless keepOrder; returns the surviving count.
 int filterAndOrder(SearchFrame& f, int count, bool keepOrder);
 
+// Before side's stone goes on (x, y): starts loading the table buckets the
+// child reads first (a cache hint, no effect on any result).
+void prefetchChild(const SearchFrame& f, int x, int y);
 // Value penalty K and extension (half plies) for side playing (x, y), before
 // the stone is placed; may evaluate the position once per node.
 int32_t threatPenalty(SearchFrame& f, int x, int y, int* extension);

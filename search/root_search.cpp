@@ -65,6 +65,7 @@ RootLoopEnd searchRootStage(SearchFrame& f, RootBounds& r, int stage, int count,
         const int y = list[i].y;
         const int moveNumber = firstNumber + i;
         const int w = engine.patterns[x][y].lineValueSum[f.side - 1];
+        prefetchChild(f, x, y);
         int extension = 0;
         const int32_t penalty = threatPenalty(f, x, y, &extension);
 

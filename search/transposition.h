@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "board/engine_state.h"
+
 // hashClearedForRule of tables that hold no entry at all, as the start-up clear
 // leaves them: they serve whichever rule the first board is built for.
 constexpr int32_t hashTablesBlank = -2;
@@ -38,3 +40,30 @@ void storeEntry(int depth, int32_t value, int bound, int side, const int moveX[3
                 const int moveY[3]);
 void storeEntryAlways(int depth, int32_t value, int bound, int side, const int moveX[3],
                       const int moveY[3]);
+
+// Asks the cache for the line holding p. Only a hint: it reads nothing the
+// program can see and never faults, so no search result depends on it. The
+// instruction is written out on x86: GCC takes a function whose only work is
+// __builtin_prefetch for one without effect and drops every call to it.
+inline void prefetchLine(const void* p) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __asm__ __volatile__("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#elif defined(__GNUC__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
+// Starts loading the bucket a probe or store of side's table at key will read.
+// A probe that follows at once mostly waits on this miss; issued before a
+// stone is placed, the load overlaps the make. Both lines of the bucket are
+// asked for, since the entry that matches may be any of the four.
+inline void prefetchBucket(int side, uint64_t key) {
+    const HashBucket* table = engine.hashTable[side - 1];
+    if (table == nullptr) return;
+    const HashBucket* bucket = &table[static_cast<uint32_t>(key) & (hashBuckets - 1)];
+    static_assert(sizeof(HashBucket) == 128, "a bucket spans two 64-byte lines");
+    prefetchLine(&bucket->entries[0]);
+    prefetchLine(&bucket->entries[2]);
+}

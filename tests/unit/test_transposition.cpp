@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "board/engine_state.h"
@@ -436,4 +437,32 @@ TEST_F(TranspositionTest, TwoNewMovesEmptySlotThreeWhenItOnlyRepeatsThem) {
     const HashEntry& e2 = bucket(1, k2).entries[1];
     EXPECT_EQ(e2.moveCount, 2);
     EXPECT_EQ(e2.moves[2][0], -1);
+}
+
+TEST_F(TranspositionTest, TablesSitOnLargePageBoundariesAndPrefetchesChangeNothing) {
+    // Buckets never straddle more cache lines than they must, and on Linux a
+    // table can lie wholly in large pages.
+#if defined(__linux__)
+    constexpr uintptr_t alignment = uintptr_t{2} << 20;
+#else
+    constexpr uintptr_t alignment = sizeof(HashBucket);
+#endif
+    for (HashBucket* t : engine.hashTable) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(t) % alignment, 0u);
+    }
+    for (ThreatBucket* t : engine.threatTables) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(t) % alignment, 0u);
+    }
+
+    // A prefetch is a hint: the entry it points at reads and verifies as before,
+    // the last bucket of each table included.
+    const uint64_t last = hashBuckets - 1;
+    store(last, 5, 77, 3, 2);
+    const HashBucket before = bucket(2, last);
+    for (int side = 1; side <= 2; ++side) {
+        prefetchBucket(side, last);
+        prefetchBucket(side, ~uint64_t{0});
+    }
+    EXPECT_EQ(std::memcmp(&before, &bucket(2, last), sizeof before), 0);
+    EXPECT_EQ(probe(last, 5, -1000, 1000, 2), 77);
 }
