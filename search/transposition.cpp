@@ -74,12 +74,12 @@ void* allocateTable(size_t bytes) {
     const int n = allocationsSeen++;
     if (n >= failFirst && n < failFirst + failCount) return nullptr;
 #ifdef _WIN32
-    return _aligned_malloc(bytes, tableAlignment);
+    void* table = _aligned_malloc(bytes, tableAlignment);
 #else
     void* table = std::aligned_alloc(tableAlignment, bytes);
+#endif
     if (table != nullptr) adviseLargePages(table, bytes);
     return table;
-#endif
 }
 
 void freeTable(void* table) {
