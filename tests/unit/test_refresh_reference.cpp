@@ -1,0 +1,373 @@
+// The board refresh against a plain reference refresh.
+//
+// Make and unmake settle the point a stone goes on or comes off in one step
+// instead of refreshing it once per direction, and read the window codes from
+// the packed table; the light update reads the packed table too. This file
+// keeps the plain formulation those shortcuts replace: every point of the
+// stretch, every side, the stored code and space compared with windowTable's,
+// one direction at a time. Random games of full and nested light placements
+// and removals, on every rule and on square and rectangular boards, run each
+// operation both ways from the same state and require every board field to
+// come out bit for bit the same, including the point values a light stone
+// leaves stale and the reset code 1 that a refresh turns into 0, which the
+// from-scratch checker only bounds.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "board/engine_state.h"
+#include "board/make_unmake.h"
+#include "board/pattern_tables.h"
+#include "board_setup.h"
+#include "rules/light_placement.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reference refresh.
+
+int groupOf(int code) {
+    switch (code) {
+        case codeFive: return groupFive;
+        case codeOpenFour: return groupOpenFour;
+        case codeFourA:
+        case codeFourB: return groupFour;
+        case codeOpenThreeGap:
+        case codeOpenThree: return groupOpenThree;
+        default: return -1;
+    }
+}
+
+bool fivesExact(int side) {
+    return engine.rule == ruleStandard || (engine.rule == ruleRenju && side == black);
+}
+
+bool own(int x, int y, int side) { return onBoard(x, y) && engine.cells[x][y] == side; }
+
+int16_t weighted(int pointValue, int spaceSum) {
+    return static_cast<int16_t>(pointValue * spaceSum / 32);
+}
+
+void setNibble(uint32_t& word, int d, int value) {
+    word = (word & ~(15u << (4 * d))) | (static_cast<uint32_t>(value) << (4 * d));
+}
+
+void fullSide(int d, int t, int x, int y, int n, int s) {
+    PointPatterns& pp = engine.patterns[x][y];
+    const int side = t + 1;
+    const int o = codeAt(pp.codeWord[t], d);
+    const int os = codeAt(pp.spaceWord[t], d);
+    if (n == o) {
+        if (s != os) {
+            engine.valueTotal[t] -= pp.weightedValue[t];
+            setNibble(pp.spaceWord[t], d, s);
+            pp.spaceSum[t] = static_cast<int16_t>(pp.spaceSum[t] + s - os);
+            pp.weightedValue[t] = weighted(pp.pointValue[t], pp.spaceSum[t]);
+            engine.valueTotal[t] += pp.weightedValue[t];
+        }
+    } else {
+        engine.valueTotal[t] -= pp.weightedValue[t];
+        if (groupOf(o) >= 0) {
+            leaveGroup(groupOf(o), side, x, y, d);
+            if (groupOf(o) >= groupFour) doubleCheckAfterLeave(side, x, y);
+        }
+        pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] + codeValue[n] - codeValue[o]);
+        pp.spaceSum[t] = static_cast<int16_t>(pp.spaceSum[t] + s - os);
+        setNibble(pp.codeWord[t], d, n);
+        setNibble(pp.spaceWord[t], d, s);
+        pp.pointValue[t] =
+            static_cast<int16_t>(pp.lineValueSum[t] + engine.comboTable[t][pp.codeWord[t]]);
+        pp.weightedValue[t] = weighted(pp.pointValue[t], pp.spaceSum[t]);
+        engine.valueTotal[t] += pp.weightedValue[t];
+        if (groupOf(n) >= 0) {
+            enterGroup(groupOf(n), side, x, y, d);
+            if (groupOf(n) >= groupFour) doubleCheckAfterEnter(side, x, y);
+        }
+    }
+    if ((n == codeOpenFour || n == codeFive) && fivesExact(side)) exactFiveCheck(d, side, x, y);
+}
+
+// The light form of the exact-five corrections: codes, line values and
+// groups 0 to 2 only.
+void lightCorrection(int d, int t, int x, int y, int n) {
+    const int side = t + 1;
+    const int sx = dirStepX[d];
+    const int sy = dirStepY[d];
+    PointPatterns& pp = engine.patterns[x][y];
+    if (n == codeFive) {
+        const bool low = own(x - sx, y - sy, side);
+        const bool high = own(x + sx, y + sy, side);
+        if (low == high) return;
+        const int sigma = high ? 1 : -1;
+        if (!own(x + 5 * sigma * sx, y + 5 * sigma * sy, side)) return;
+        leaveGroup(groupFive, side, x, y, d);
+        setNibble(pp.codeWord[t], d, codeOverline);
+        pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] - codeValue[codeFive]);
+        return;
+    }
+    bool overline = false;
+    for (int sign = 1; sign >= -1 && !overline; sign -= 2) {
+        int k = 1;
+        while (own(x + sign * k * sx, y + sign * k * sy, side)) ++k;
+        overline = own(x + sign * (k + 1) * sx, y + sign * (k + 1) * sy, side);
+    }
+    if (!overline) return;
+    leaveGroup(groupOpenFour, side, x, y, d);
+    setNibble(pp.codeWord[t], d, codeFourA);
+    pp.lineValueSum[t] =
+        static_cast<int16_t>(pp.lineValueSum[t] + codeValue[codeFourA] - codeValue[codeOpenFour]);
+    enterGroup(groupFour, side, x, y, d);
+}
+
+void lightSide(int d, int t, int x, int y, int n) {
+    PointPatterns& pp = engine.patterns[x][y];
+    const int o = codeAt(pp.codeWord[t], d);
+    if (n != o) {
+        if (groupOf(o) >= 0) leaveGroup(groupOf(o), t + 1, x, y, d);
+        setNibble(pp.codeWord[t], d, n);
+        pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] + codeValue[n] - codeValue[o]);
+        if (groupOf(n) >= 0) enterGroup(groupOf(n), t + 1, x, y, d);
+    }
+    if ((n == codeOpenFour || n == codeFive) && fivesExact(t + 1)) lightCorrection(d, t, x, y, n);
+}
+
+void referenceRefresh(int d, int x, int y, bool light) {
+    for (int k = -engine.updateRadius; k <= engine.updateRadius; ++k) {
+        const int qx = x + k * dirStepX[d];
+        const int qy = y + k * dirStepY[d];
+        if (!onBoard(qx, qy)) continue;
+        const WindowEntry& e = engine.windowTable[windowOf(d, qx, qy)];
+        for (int t = 0; t < 2; ++t) {
+            if (light) {
+                lightSide(d, t, qx, qy, e.code[t]);
+            } else {
+                fullSide(d, t, qx, qy, e.code[t], e.space[t]);
+            }
+        }
+    }
+}
+
+// colour 0 removes the stone of `was`.
+void referenceChange(int x, int y, int colour, int was, bool light) {
+    engine.cells[x][y] = colour;
+    for (int d = 0; d < 4; ++d) {
+        const int shift = 2 * linePosition(d, x, y) + 8;
+        uint64_t& word = lineWordOf(d, x, y);
+        word = (word & ~(uint64_t{3} << shift)) | (static_cast<uint64_t>(colour) << shift);
+        referenceRefresh(d, x, y, light);
+    }
+    const int keyColour = colour != empty ? colour : was;
+    engine.hashKey ^= engine.zobrist[x][y][keyColour - 1];
+    if (keyColour == wall) return;
+    if (colour != empty) {
+        engine.stoneList[engine.stoneCount] = StonePoint{x, y};
+        ++engine.stoneCount;
+    } else {
+        --engine.stoneCount;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Both ways from one state.
+
+struct BoardFields {
+    int32_t cells[24][24];
+    LineWords lineWords;
+    uint64_t hashKey;
+    StonePoint stoneList[maxPoints];
+    int32_t stoneCount;
+    PointPatterns patterns[24][24];
+    int32_t valueTotal[2];
+    int32_t dirMask[4][2][24][24];
+    int32_t rowMask[5][2][24];
+    int32_t topMask[5][2];
+};
+
+void save(BoardFields& b) {
+    std::memcpy(b.cells, engine.cells, sizeof b.cells);
+    b.lineWords = engine.lineWords;
+    b.hashKey = engine.hashKey;
+    std::memcpy(b.stoneList, engine.stoneList, sizeof b.stoneList);
+    b.stoneCount = engine.stoneCount;
+    std::memcpy(b.patterns, engine.patterns, sizeof b.patterns);
+    std::memcpy(b.valueTotal, engine.valueTotal, sizeof b.valueTotal);
+    std::memcpy(b.dirMask, engine.dirMask, sizeof b.dirMask);
+    std::memcpy(b.rowMask, engine.rowMask, sizeof b.rowMask);
+    std::memcpy(b.topMask, engine.topMask, sizeof b.topMask);
+}
+
+void restore(const BoardFields& b) {
+    std::memcpy(engine.cells, b.cells, sizeof b.cells);
+    engine.lineWords = b.lineWords;
+    engine.hashKey = b.hashKey;
+    std::memcpy(engine.stoneList, b.stoneList, sizeof b.stoneList);
+    engine.stoneCount = b.stoneCount;
+    std::memcpy(engine.patterns, b.patterns, sizeof b.patterns);
+    std::memcpy(engine.valueTotal, b.valueTotal, sizeof b.valueTotal);
+    std::memcpy(engine.dirMask, b.dirMask, sizeof b.dirMask);
+    std::memcpy(engine.rowMask, b.rowMask, sizeof b.rowMask);
+    std::memcpy(engine.topMask, b.topMask, sizeof b.topMask);
+}
+
+// The first field in which the engine differs from `want`, or nullptr.
+const char* firstDifference(const BoardFields& want) {
+    if (std::memcmp(want.cells, engine.cells, sizeof want.cells) != 0) return "cells";
+    if (std::memcmp(&want.lineWords, &engine.lineWords, sizeof want.lineWords) != 0) {
+        return "lineWords";
+    }
+    if (want.hashKey != engine.hashKey) return "hashKey";
+    if (want.stoneCount != engine.stoneCount ||
+        std::memcmp(want.stoneList, engine.stoneList, sizeof(StonePoint) * want.stoneCount) != 0) {
+        return "stoneList";
+    }
+    for (int x = 0; x < maxBoardSide; ++x) {
+        for (int y = 0; y < maxBoardSide; ++y) {
+            if (std::memcmp(&want.patterns[x][y], &engine.patterns[x][y], sizeof(PointPatterns)) !=
+                0) {
+                return "patterns";
+            }
+        }
+    }
+    if (std::memcmp(want.valueTotal, engine.valueTotal, sizeof want.valueTotal) != 0) {
+        return "valueTotal";
+    }
+    if (std::memcmp(want.dirMask, engine.dirMask, sizeof want.dirMask) != 0) return "dirMask";
+    if (std::memcmp(want.rowMask, engine.rowMask, sizeof want.rowMask) != 0) return "rowMask";
+    if (std::memcmp(want.topMask, engine.topMask, sizeof want.topMask) != 0) return "topMask";
+    return nullptr;
+}
+
+BoardFields before;
+BoardFields expected;
+
+enum class Op { place, remove, placeLight, removeLight };
+
+// Runs one operation the reference way, then the engine's way from the same
+// state, and reports the first field where they part.
+const char* runBothWays(Op op, int x, int y, int colour) {
+    save(before);
+    const bool light = op == Op::placeLight || op == Op::removeLight;
+    const bool placing = op == Op::place || op == Op::placeLight;
+    referenceChange(x, y, placing ? colour : empty, colour, light);
+    save(expected);
+    restore(before);
+    switch (op) {
+        case Op::place: placeStone(x, y, colour); break;
+        case Op::remove: removeStone(x, y, colour); break;
+        case Op::placeLight: placeStoneLight(x, y, colour); break;
+        case Op::removeLight: removeStoneLight(x, y, colour); break;
+    }
+    return firstDifference(expected);
+}
+
+struct Lcg {
+    uint64_t s;
+    int next(int n) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int>((s >> 33) % static_cast<uint64_t>(n));
+    }
+};
+
+// An empty board point: usually a few steps from a stone along a line, so
+// that fours, fives and overlines come up, sometimes anywhere, so that lines
+// still carrying the reset code are reached too.
+bool pickPoint(Lcg& rng, int& px, int& py) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int x = rng.next(engine.boardHeight);
+        int y = rng.next(engine.boardWidth);
+        if (engine.stoneCount > 0 && rng.next(4) != 0) {
+            const StonePoint& s = engine.stoneList[rng.next(engine.stoneCount)];
+            const int d = rng.next(4);
+            const int k = (rng.next(3) + 1) * (rng.next(2) ? 1 : -1);
+            x = s.x + k * dirStepX[d];
+            y = s.y + k * dirStepY[d];
+        }
+        if (onBoard(x, y) && engine.cells[x][y] == empty) {
+            px = x;
+            py = y;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Placed {
+    int x, y, colour;
+};
+
+void randomGame(int rule, int width, int height, uint64_t seed, int operations) {
+    SCOPED_TRACE(::testing::Message()
+                 << "rule " << rule << " board " << width << "x" << height << " seed " << seed);
+    newBoard(rule, width, height);
+    Lcg rng{seed};
+    for (int i = rng.next(3); i > 0; --i) {
+        const int x = rng.next(height);
+        const int y = rng.next(width);
+        if (engine.cells[x][y] != empty) continue;
+        const char* diff = runBothWays(Op::place, x, y, wall);
+        ASSERT_EQ(diff, nullptr) << "blocked point " << x << "," << y;
+    }
+    std::vector<Placed> stones;
+    for (int op = 0; op < operations; ++op) {
+        if (!stones.empty() && rng.next(10) < 3) {
+            const Placed s = stones.back();
+            stones.pop_back();
+            const char* diff = runBothWays(Op::remove, s.x, s.y, s.colour);
+            ASSERT_EQ(diff, nullptr) << "removing " << s.x << "," << s.y << " at op " << op;
+            continue;
+        }
+        int colour = rng.next(2) ? black : white;
+        int x = 0;
+        int y = 0;
+        if (!pickPoint(rng, x, y)) continue;
+        const char* diff = runBothWays(Op::place, x, y, colour);
+        ASSERT_EQ(diff, nullptr) << "placing " << x << "," << y << " at op " << op;
+        stones.push_back({x, y, colour});
+        // Now and then a burst of trial stones, taken off in reverse order
+        // as the foul test and the threat search do.
+        if (rng.next(3) != 0) continue;
+        std::vector<Placed> trial;
+        for (int i = rng.next(5) + 1; i > 0; --i) {
+            colour = 3 - colour;
+            if (!pickPoint(rng, x, y)) break;
+            diff = runBothWays(Op::placeLight, x, y, colour);
+            ASSERT_EQ(diff, nullptr) << "light placing " << x << "," << y << " at op " << op;
+            trial.push_back({x, y, colour});
+        }
+        while (!trial.empty()) {
+            const Placed s = trial.back();
+            trial.pop_back();
+            diff = runBothWays(Op::removeLight, s.x, s.y, s.colour);
+            ASSERT_EQ(diff, nullptr) << "light removing " << s.x << "," << s.y << " at op " << op;
+        }
+    }
+    while (!stones.empty()) {
+        const Placed s = stones.back();
+        stones.pop_back();
+        const char* diff = runBothWays(Op::remove, s.x, s.y, s.colour);
+        ASSERT_EQ(diff, nullptr) << "unwinding " << s.x << "," << s.y;
+    }
+}
+
+}  // namespace
+
+TEST(RefreshReference, FullAndLightUpdatesMatchThePlainRefresh) {
+    struct Case {
+        int rule, width, height, ops;
+    };
+    const Case cases[] = {
+        {ruleFreestyle, 15, 15, 300}, {ruleStandard, 15, 15, 300}, {ruleRenju, 15, 15, 300},
+        {ruleFreestyle, 24, 24, 250}, {ruleStandard, 24, 24, 250}, {ruleRenju, 24, 24, 250},
+        {ruleRenju, 20, 13, 200},     {ruleStandard, 7, 19, 150},  {ruleFreestyle, 24, 5, 150},
+        {ruleRenju, 6, 6, 60},
+    };
+    uint64_t seed = 2024;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            randomGame(c.rule, c.width, c.height, seed++, c.ops);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
