@@ -104,6 +104,15 @@ struct WindowEntry {
 };
 static_assert(sizeof(WindowEntry) == 8, "windowTable is 2 MiB of 8-byte entries");
 
+// windowTable's entry again in bytes (codes 0..13, spaces 0..8 fit one each):
+// half the memory, so the refreshes of make and unmake, which look up one
+// window per point, miss the cache far less.
+struct WindowCodes {
+    uint8_t code[2];
+    uint8_t space[2];
+};
+static_assert(sizeof(WindowCodes) == 4, "windowCodes is 1 MiB of 4-byte entries");
+
 struct StonePoint {
     int32_t x;
     int32_t y;
@@ -236,6 +245,7 @@ struct EngineState {
 
     // --- pattern tables (rebuilt at every board build) ----------------------
     WindowEntry windowTable[windowCount];
+    WindowCodes windowCodes[windowCount];  // windowTable in bytes, for the refreshes
     int16_t comboTable[2][codeWordCount];
     uint16_t comboFlags[codeWordCount];
 

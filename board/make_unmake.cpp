@@ -4,7 +4,8 @@
 // windows can see that cell are the points of those four lines within four
 // steps, and the exact-five corrections look at most five steps away, so a
 // refresh walks at most 2 * updateRadius + 1 points per direction and never
-// scans the board. Each point costs one windowTable lookup; a side whose code
+// scans the board. Each point costs one window lookup, in the 4-byte copy of
+// windowTable (half its memory, so far fewer cache misses); a side whose code
 // and space did not change costs two comparisons, and only a changed code
 // pays for a comboTable lookup and the threat-point bookkeeping.
 //
@@ -131,7 +132,7 @@ inline void refreshLineOf(int x, int y) {
         const int qx = x + k * sx;
         const int qy = y + k * sy;
         const uint32_t w = static_cast<uint32_t>((word >> (2 * (p + k))) & 0x3FFFF);
-        const WindowEntry& e = engine.windowTable[w];
+        const WindowCodes& e = engine.windowCodes[w];
         PointPatterns& pp = engine.patterns[qx][qy];
         refreshSide<d>(pp, 0, qx, qy, e.code[0], e.space[0]);
         refreshSide<d>(pp, 1, qx, qy, e.code[1], e.space[1]);

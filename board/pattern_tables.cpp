@@ -330,6 +330,9 @@ void buildPatternTables() {
         } else {
             table[w] = windowEntryFor(w, rule);
         }
+        engine.windowCodes[w] = WindowCodes{
+            {static_cast<uint8_t>(table[w].code[0]), static_cast<uint8_t>(table[w].code[1])},
+            {static_cast<uint8_t>(table[w].space[0]), static_cast<uint8_t>(table[w].space[1])}};
     }
 
     // 2. Combinations and flags, once per sorted quadruple.

@@ -21,6 +21,8 @@
 // The stretch is clipped to the board once per call instead of testing every
 // point, and the line word is read once: positions along a line grow by one per
 // step in every direction, so the window of the k-th point is a plain shift.
+// The codes come from the byte copy of the window table that the full refresh
+// reads too, so both updates share one cache-friendly table.
 #include "rules/light_placement.h"
 
 #include <algorithm>
@@ -114,8 +116,8 @@ inline void refreshStretch(int x, int y) {
     for (int k = kLow; k <= kHigh; ++k) {
         const int qx = x + k * sx;
         const int qy = y + k * sy;
-        const WindowEntry& e =
-            engine.windowTable[static_cast<uint32_t>(word >> (2 * (position + k))) & 0x3FFFF];
+        const WindowCodes& e =
+            engine.windowCodes[static_cast<uint32_t>(word >> (2 * (position + k))) & 0x3FFFF];
         PointPatterns& pp = engine.patterns[qx][qy];
         for (int t = 0; t < 2; ++t) {
             const int n = e.code[t];

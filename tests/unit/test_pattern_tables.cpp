@@ -164,6 +164,22 @@ TEST(WindowTable, CodesStayInRange) {
     }
 }
 
+// The refreshes read the byte copy of the window table; it must repeat every
+// entry under every rule, including a rebuild for another rule.
+TEST(WindowTable, ByteCopyRepeatsEveryEntry) {
+    for (int rule : {ruleRenju, ruleFreestyle, ruleStandard}) {
+        buildFor(rule);
+        for (uint32_t w = 0; w < static_cast<uint32_t>(windowCount); ++w) {
+            const WindowEntry& e = engine.windowTable[w];
+            const WindowCodes& c = engine.windowCodes[w];
+            for (int s = 0; s < 2; ++s) {
+                ASSERT_EQ(c.code[s], e.code[s]) << "rule " << rule << " window " << w;
+                ASSERT_EQ(c.space[s], e.space[s]) << "rule " << rule << " window " << w;
+            }
+        }
+    }
+}
+
 // Every window and every code word is rewritten by each build, whatever the
 // tables held before.
 TEST(PatternTables, BuildOverwritesEveryEntry) {
