@@ -34,6 +34,7 @@ void prefaultEngineState() {
     std::memset(engine.moveLists, 0, sizeof engine.moveLists);
     std::memset(engine.triedStamps, 0, sizeof engine.triedStamps);
     std::memset(engine.windowTable, 0, sizeof engine.windowTable);
+    std::memset(engine.windowCodes, 0, sizeof engine.windowCodes);
     std::memset(engine.comboTable, 0, sizeof engine.comboTable);
     std::memset(engine.comboFlags, 0, sizeof engine.comboFlags);
     std::memset(engine.patterns, 0, sizeof engine.patterns);
