@@ -11,13 +11,26 @@
 // arithmetic.
 //
 // The positions are data (bench_positions.txt next to this file, or the path
-// given as the only argument), one per line:
+// given as an argument), one per line:
 //   name rule width height depth x,y x,y ...
 // rule 0 freestyle, 1 standard, 2 Renju; width bounds the second coordinate,
 // height the first; the moves alternate black, white, ... from the first.
+//
+//   zorvan-bench [positions] [--repeat N]
+//
+// --repeat N searches the whole set N times (a longer, steadier speed
+// figure); every pass must visit exactly the nodes of the first, and the
+// signature stays the node count of one pass. The speed lines count search
+// time only: "nps" by the clock, "cpu nps" by the processor time the bench
+// was given, which a busy machine disturbs far less. The set-up of the
+// positions (table build, board build, table clears) is timed on a line of its
+// own, so neither hides the other.
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -82,9 +95,22 @@ std::string defaultPositionsPath() {
     return dir + "/bench_positions.txt";
 }
 
+int64_t nowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Set-up time by phase, summed over every position and pass.
+struct SetUpTimes {
+    int64_t tablesUs = 0;
+    int64_t boardUs = 0;
+    int64_t clearsUs = 0;
+};
+
 // The board build of a game: rule, sizes, tables, empty board, the moves in
 // order with alternating colours, and the game record that ages the table.
-void setUpPosition(const BenchPosition& p) {
+void setUpPosition(const BenchPosition& p, SetUpTimes& times) {
+    const int64_t start = nowUs();
     engine.rule = p.rule;
     engine.requestedRule.store(p.rule);
     engine.boardWidth = p.width;
@@ -92,6 +118,10 @@ void setUpPosition(const BenchPosition& p) {
     engine.boardSize = p.width > p.height ? p.width : p.height;
     engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
     buildEngineTables();
+    const int64_t tablesDone = nowUs();
+    // The tables are cleared below for every position; the reset need not
+    // clear them a second time when the rule changes.
+    engine.hashClearedForRule = p.rule;
     resetBoard();
     engine.builtForRule = p.rule;
     engine.moveCount = 0;
@@ -101,8 +131,13 @@ void setUpPosition(const BenchPosition& p) {
         engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
         ++engine.moveCount;
     }
+    const int64_t boardDone = nowUs();
     clearHashTables();
     clearTriedStamps();
+    const int64_t clearsDone = nowUs();
+    times.tablesUs += tablesDone - start;
+    times.boardUs += boardDone - tablesDone;
+    times.clearsUs += clearsDone - boardDone;
 }
 
 struct BenchResult {
@@ -111,7 +146,8 @@ struct BenchResult {
     int bestX;
     int bestY;
     int32_t value;
-    int64_t ms;
+    int64_t us;
+    std::clock_t cpu;
 };
 
 BenchResult searchPosition(const BenchPosition& p) {
@@ -122,9 +158,10 @@ BenchResult searchPosition(const BenchPosition& p) {
     engine.nodeCount = 0;
     engine.bestMove[0] = -1;
     engine.bestMove[1] = -1;
-    const int64_t start = nowMs();
-    engine.searchStart = start;
-    BenchResult r{0, 0, -1, -1, 0, 0};
+    const int64_t start = nowUs();
+    const std::clock_t cpuStart = std::clock();
+    engine.searchStart = nowMs();
+    BenchResult r{0, 0, -1, -1, 0, 0, 0};
     for (int d = 1; d <= p.depth; ++d) {
         engine.iterationDepth = d;
         engine.singleRootMove = 0;
@@ -137,14 +174,31 @@ BenchResult searchPosition(const BenchPosition& p) {
     r.nodes = engine.nodeCount;
     r.bestX = engine.bestMove[0];
     r.bestY = engine.bestMove[1];
-    r.ms = nowMs() - start;
+    r.us = nowUs() - start;
+    r.cpu = std::clock() - cpuStart;
     return r;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string path = argc > 1 ? argv[1] : defaultPositionsPath();
+    std::string path = defaultPositionsPath();
+    int repeat = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc) {
+            repeat = std::atoi(argv[++i]);
+            if (repeat < 1) {
+                printLine("--repeat needs a count of at least 1");
+                return 2;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            printLine("usage: zorvan-bench [positions] [--repeat N]");
+            return 2;
+        } else {
+            path = arg;
+        }
+    }
     std::ifstream file(path);
     if (!file) {
         printLine("cannot read %s", path.c_str());
@@ -170,23 +224,57 @@ int main(int argc, char** argv) {
     }
 
     initEngineState();
+    // As the engine does before its first command: allocate and clear the
+    // tables once, so that no position's set-up pays the first touch of them.
+    const int64_t startUpBegin = nowUs();
+    prepareHashTablesAtStartUp();
+    const int64_t startUpUs = nowUs() - startUpBegin;
+    int64_t passNodes = 0;
     int64_t totalNodes = 0;
-    int64_t totalMs = 0;
-    for (const BenchPosition& p : positions) {
-        setUpPosition(p);
-        if (!hashTablesReady()) {
-            printLine("the hash tables could not be allocated");
-            return 2;
+    int64_t searchUs = 0;
+    double searchCpu = 0;
+    SetUpTimes setUp;
+    for (int pass = 0; pass < repeat; ++pass) {
+        int64_t nodes = 0;
+        for (const BenchPosition& p : positions) {
+            setUpPosition(p, setUp);
+            if (!hashTablesReady()) {
+                printLine("the hash tables could not be allocated");
+                return 2;
+            }
+            const BenchResult r = searchPosition(p);
+            nodes += r.nodes;
+            searchUs += r.us;
+            searchCpu += static_cast<double>(r.cpu) / CLOCKS_PER_SEC;
+            if (pass == 0) {
+                printLine("%-18s depth %2d nodes %10lld best %d,%d value %d ms %lld",
+                          p.name.c_str(), r.depth, static_cast<long long>(r.nodes), r.bestX,
+                          r.bestY, r.value, static_cast<long long>(r.us / 1000));
+            }
         }
-        const BenchResult r = searchPosition(p);
-        totalNodes += r.nodes;
-        totalMs += r.ms;
-        printLine("%-18s depth %2d nodes %10lld best %d,%d value %d ms %lld", p.name.c_str(),
-                  r.depth, static_cast<long long>(r.nodes), r.bestX, r.bestY, r.value,
-                  static_cast<long long>(r.ms));
+        if (pass == 0) {
+            passNodes = nodes;
+        } else if (nodes != passNodes) {
+            // The search must depend on nothing but the position: a pass that
+            // differs means state leaked from one search into the next.
+            printLine("pass %d searched %lld nodes, the first %lld", pass + 1,
+                      static_cast<long long>(nodes), static_cast<long long>(passNodes));
+            return 1;
+        }
+        totalNodes += nodes;
     }
-    printLine("nodes %lld", static_cast<long long>(totalNodes));
-    printLine("nps %lld", static_cast<long long>(totalNodes * 1000 / (totalMs + 1)));
-    printLine("signature %lld", static_cast<long long>(totalNodes));
+    const int64_t setUpUs = setUp.tablesUs + setUp.boardUs + setUp.clearsUs;
+    printLine("nodes %lld", static_cast<long long>(passNodes));
+    if (repeat > 1)
+        printLine("passes %d searched nodes %lld", repeat, static_cast<long long>(totalNodes));
+    printLine("search ms %lld", static_cast<long long>(searchUs / 1000));
+    printLine("nps %lld", static_cast<long long>(totalNodes * 1000000 / (searchUs + 1)));
+    printLine("cpu nps %lld", static_cast<long long>(totalNodes / (searchCpu + 1e-6)));
+    printLine("setup ms %lld (tables %lld, board %lld, clears %lld; start-up %lld)",
+              static_cast<long long>(setUpUs / 1000), static_cast<long long>(setUp.tablesUs / 1000),
+              static_cast<long long>(setUp.boardUs / 1000),
+              static_cast<long long>(setUp.clearsUs / 1000),
+              static_cast<long long>(startUpUs / 1000));
+    printLine("signature %lld", static_cast<long long>(passNodes));
     return 0;
 }
