@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Windows brains and checks them: the 64-bit executable runs the
-# protocol tests and a short self-play match under Wine; the 32-bit one cannot
-# run on these machines and is checked for its format.
+# protocol tests and a short self-play match under Wine, and the bench built
+# with its flags gives the recorded signature; the 32-bit one cannot run on
+# these machines and is checked for its format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/dist.sh
+bash scripts/dist.sh --bench
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-${HOME:-/tmp}/.wine-zorvan}"
 # First start creates the prefix; do it once outside any timed test. The
@@ -21,6 +22,15 @@ file dist/pbrain-zorvan64.exe | grep -q "PE32+ executable (console) x86-64" ||
   { echo "dist/pbrain-zorvan64.exe is not an x86-64 console program" >&2; exit 1; }
 unzip -Z1 dist/pbrain-zorvan.zip | sort | tr '\n' ' ' | grep -qx "pbrain-zorvan.exe pbrain-zorvan64.exe " ||
   { echo "the zip must hold exactly the two executables at its root" >&2; exit 1; }
+
+recorded=$(grep -v '^#' tools/bench_signature.txt | tr -d '[:space:]')
+signature=$(wine build/zorvan-bench64.exe tools/bench_positions.txt | tr -d '\r' |
+  awk '$1 == "signature" { print $2 }')
+if [ "$signature" != "$recorded" ]; then
+  echo "the Windows 64-bit bench gives signature '$signature', recorded $recorded" >&2
+  exit 1
+fi
+echo "Windows 64-bit bench signature $signature matches the recorded one"
 
 ZORVAN_SLOWDOWN=3 python3 tests/protocol/run_protocol_tests.py --engine dist/pbrain-zorvan64.exe --wrapper wine
 python3 tools/match.py --engine1 "wine dist/pbrain-zorvan64.exe" --engine2 build/pbrain-zorvan \
