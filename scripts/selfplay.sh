@@ -5,12 +5,15 @@
 # whole run within a few minutes.
 #
 # A busy machine can hold a brain off the processor past its limit (a 100 ms
-# move answered after 156 ms while another build ran). So a match whose only
-# failures are late moves (answered, but after the limit and its tolerance)
-# plays the two games of each such opening once more: if they pass, the late
-# move is reported and the run passes; a second late move, a move that never
-# comes, or any other failure fails the run. A brain that is late by itself is
-# late again in the replay of the same games, so the check still catches it.
+# move answered after 156 ms while another build ran; in Renju the first move
+# also clears the search tables, which takes long on a loaded machine). So a
+# match whose only failures are late moves (answered, but after the limit and
+# its tolerance) plays the two games of each such opening once more, with the
+# tolerances widened by the measured load: a CPU-bound task that now takes k
+# times its processor time gets (k - 1) x timeout_turn more. If the replay
+# passes, the late move is reported and the run passes; a late move in the
+# replay, a move that never comes, or any other failure fails the run. On an
+# idle machine k is about 1, so a brain that is late by itself fails.
 #
 #   scripts/selfplay.sh [BUILD_DIR]     (default build/, as scripts/build.sh makes it)
 #
@@ -27,8 +30,24 @@ out="$build/selfplay"
 rm -rf "$out"
 mkdir -p "$out"
 
+turn_ms=100
+# match.py's own tolerances for a native brain and one under an emulator.
+tolerance64=50
+tolerance32=1000
 failed_runs=0
 forgiven=0
+# slowdown: how many times its processor time a CPU-bound task takes to
+# finish right now (about 1 on an idle machine; median of five short tries).
+slowdown() {
+  python3 -c '
+import statistics, time
+def once():
+    wall, cpu = time.perf_counter(), time.process_time()
+    while time.process_time() - cpu < 0.1:
+        pass
+    return (time.perf_counter() - wall) / (time.process_time() - cpu)
+print("%.2f" % statistics.median(once() for _ in range(5)))'
+}
 # late_openings LOG: prints "OPENING FAILED_GAMES" for every opening whose
 # games failed by late moves only; fails when the log holds any other failure
 # or no summary (then nothing is replayed).
@@ -63,13 +82,17 @@ run() {
     failed_runs=$((failed_runs + 1))
     return
   fi
-  local opening games
+  local opening games k extra
   while read -r opening games; do
-    echo "late move in $name, opening $opening (load average $(cut -d' ' -f1-3 /proc/loadavg));" \
-      "replaying its two games once" | tee -a "$out/replays.txt"
-    # The later --first-opening and --games override the run's own.
+    k=$(slowdown)
+    extra=$(awk -v k="$k" -v t="$turn_ms" 'BEGIN { e = (k - 1) * t; printf "%d", (e > 0 ? e : 0) }')
+    echo "late move in $name, opening $opening (load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+      "work takes ${k}x its processor time); replaying its two games once with $extra ms" \
+      "more tolerance" | tee -a "$out/replays.txt"
+    # The later options override the run's own.
     if python3 tools/match.py "$e64" "qemu-i386 $e32" --out "$out/$name-replay-$opening" "$@" \
-        --first-opening "$opening" --games 2 | tee "$out/$name-replay-$opening.replay"; then
+        --first-opening "$opening" --games 2 --tolerance1 $((tolerance64 + extra)) \
+        --tolerance2 $((tolerance32 + extra)) | tee "$out/$name-replay-$opening.replay"; then
       echo "replay of $name, opening $opening passed: the late move is put down to the" \
         "machine's load" | tee -a "$out/replays.txt"
       forgiven=$((forgiven + games))
@@ -79,10 +102,10 @@ run() {
     fi
   done <<<"$late"
 }
-run freestyle-15 --rule freestyle --size 15 --timeout-turn 100 --games 6 --first-opening 1
-run standard-15 --rule standard --size 15 --timeout-turn 100 --games 6 --first-opening 3
-run renju-15 --rule renju --size 15 --timeout-turn 100 --games 6 --first-opening 5
-run freestyle-20 --rule freestyle --size 20 --timeout-turn 100 --games 6 --first-opening 7
+run freestyle-15 --rule freestyle --size 15 --timeout-turn $turn_ms --games 6 --first-opening 1
+run standard-15 --rule standard --size 15 --timeout-turn $turn_ms --games 6 --first-opening 3
+run renju-15 --rule renju --size 15 --timeout-turn $turn_ms --games 6 --first-opening 5
+run freestyle-20 --rule freestyle --size 20 --timeout-turn $turn_ms --games 6 --first-opening 7
 
 # One closing line for the whole run: the sum of the matches' own.
 total_passed=0
