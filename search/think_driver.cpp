@@ -72,6 +72,19 @@ bool isFoul(int side, int x, int y) {
 // An empty point of the board, where a move may go.
 bool playablePoint(int x, int y) { return onBoard(x, y) && engine.cells[x][y] == empty; }
 
+// The first empty point in scan order; x and y are left alone on a full board.
+void firstEmptyPoint(int32_t& x, int32_t& y) {
+    for (int px = 0; px < engine.boardHeight; ++px) {
+        for (int py = 0; py < engine.boardWidth; ++py) {
+            if (playablePoint(px, py)) {
+                x = px;
+                y = py;
+                return;
+            }
+        }
+    }
+}
+
 // Value of playing side at (x, y) looked at one ply deep. The stone is on the
 // board while this runs.
 int32_t safetyValue(int side, int opponent) {
@@ -267,6 +280,13 @@ void thinkDriver() {
     if (anyPoint && !playablePoint(engine.bestMove[0], engine.bestMove[1])) {
         engine.bestMove[0] = safeX;
         engine.bestMove[1] = safeY;
+    }
+    // No allowed point at all: in Renju black can be left with forbidden points
+    // only. The protocol has no pass, and an off-board answer is a broken brain
+    // to the manager, so the first empty point is played and the manager judges
+    // the foul.
+    if (!anyPoint && !playablePoint(engine.bestMove[0], engine.bestMove[1])) {
+        firstEmptyPoint(engine.bestMove[0], engine.bestMove[1]);
     }
 
     // 9. The speed line, the move into the record, the move line.

@@ -34,8 +34,8 @@ import shlex
 import sys
 
 from brain_driver import LATE_GRACE_MS, Engine, EngineFailure, move_request, start_engine
-from referee import (BLACK, EMPTY, RULES, WHITE, Board, is_forbidden, parse_move,
-                     parse_rule_number, wins)
+from referee import (BLACK, EMPTY, RULES, WHITE, Board, black_is_shut_out, is_forbidden,
+                     parse_move, parse_rule_number, wins)
 
 FAILURE_KINDS = ("crash", "illegal", "foul", "time", "protocol")
 
@@ -174,6 +174,9 @@ def play_game(commands, tolerances, opening, settings):
             elif board.full():
                 game["result"] = "1/2"
                 game["reason"] = "board full"
+            elif colour == WHITE and black_is_shut_out(board, settings.rule):
+                game["result"] = "1/2"
+                game["reason"] = "black has only forbidden points"
     finally:
         for index, engine in enumerate(engines):
             engine.drain()

@@ -193,6 +193,22 @@ def _may_be_forbidden(board, x, y):
     return lines_with_two >= 2
 
 
+def black_is_shut_out(board, rule):
+    """Renju: True when empty points remain but every one is forbidden to
+    black. Black cannot move and has nothing to pass with, so a referee ends
+    the game there as a draw, as on a full board."""
+    if rule != "renju":
+        return False
+    empty_seen = False
+    for x in range(board.height):
+        for y in range(board.width):
+            if board.cells[x][y] == EMPTY:
+                if not is_forbidden(board, x, y):
+                    return False
+                empty_seen = True
+    return empty_seen
+
+
 def forbidden_points(board):
     """Renju: every empty point black may not play, as (x, y, reason)."""
     found = []

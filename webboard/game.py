@@ -24,8 +24,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 
 from brain_driver import (EngineFailure, Engine, LATE_GRACE_MS, move_request,  # noqa: E402
                           start_engine)
-from referee import (BLACK, EMPTY, RULE_NAMES, WHITE, Board, colour_of,  # noqa: E402
-                     forbidden_points, foul, parse_move, winning_line, wins)
+from referee import (BLACK, EMPTY, RULE_NAMES, WHITE, Board, black_is_shut_out,  # noqa: E402
+                     colour_of, forbidden_points, foul, parse_move, winning_line, wins)
 from records import (MAX_SIDE, MIN_SIDE, RecordError, parse_record, to_move_list,  # noqa: E402
                      to_sgf)
 
@@ -166,6 +166,9 @@ class Game:
                            "line": winning_line(self.board, x, y, colour, rule)}
         elif self.board.full():
             self.result = {"winner": None, "reason": "the board is full", "line": []}
+        elif colour == WHITE and black_is_shut_out(self.board, rule):
+            self.result = {"winner": None, "reason": "black has only forbidden points left",
+                           "line": []}
         if self.result:
             self._end_engines()
         self._position_changed()

@@ -12,8 +12,8 @@ TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 sys.path.insert(0, TOOLS)
 
 from brain import WRAPPER  # noqa: E402
-from referee import (BLACK, DOUBLE_FOUR, DOUBLE_THREE, OVERLINE, WHITE, Board,  # noqa: E402
-                     forbidden_points, foul, is_forbidden, winning_line, wins)
+from referee import (BLACK, DOUBLE_FOUR, DOUBLE_THREE, EMPTY, OVERLINE, WALL, WHITE,  # noqa: E402
+                     Board, black_is_shut_out, forbidden_points, foul, is_forbidden, winning_line, wins)
 
 # The referee does not involve the engine: one run, with the native build, is enough.
 skip_with_wrapper = unittest.skipIf(WRAPPER, "runs once, with the native engine's suite")
@@ -123,6 +123,20 @@ class RenjuFouls(unittest.TestCase):
         self.assertTrue(is_forbidden(board([(7, 2), (7, 3), (7, 4), (7, 6), (7, 7)]), 7, 5))
         self.assertFalse(is_forbidden(board([(7, 3), (7, 4), (7, 5), (7, 6), (5, 7), (6, 7),
                                              (8, 8), (9, 9)]), 7, 7))
+
+    def test_black_is_shut_out_only_when_every_empty_point_is_forbidden(self):
+        # Row 0 of a 7x7 board: X X X . X X X, the gap an overline for black.
+        b = board([(0, 0), (0, 1), (0, 2), (0, 4), (0, 5), (0, 6)], size=7)
+        for x in range(1, 7):
+            for y in range(7):
+                b.put(x, y, WALL)
+        self.assertTrue(black_is_shut_out(b, "renju"))
+        self.assertFalse(black_is_shut_out(b, "standard"))
+        b.put(6, 6, EMPTY)  # one allowed point is enough to play on
+        self.assertFalse(black_is_shut_out(b, "renju"))
+        b.put(6, 6, WALL)
+        b.put(0, 3, WHITE)  # a full board is a draw of its own, not this one
+        self.assertFalse(black_is_shut_out(b, "renju"))
 
 
 # A scripted brain: plays its --moves in order (skipping taken points), then the

@@ -150,6 +150,24 @@ class RenjuFouls(unittest.TestCase):
         self.assertFalse(any(line.startswith("ERROR") for line in out), out)
 
 
+    def test_black_left_with_forbidden_points_only_still_answers_a_point(self):
+        # 7x7 Renju board: black holds 0,0-0,2 and 0,4-0,6, so the one empty
+        # point 0,3 would make seven in a row; every other point is a stone or
+        # blocked. The protocol has no pass, so the engine must still name a
+        # point on the board rather than an off-board move.
+        black = [(0, 0), (0, 1), (0, 2), (0, 4), (0, 5), (0, 6)]
+        white = [(6, 0), (6, 2), (6, 4), (6, 6), (5, 1), (5, 5)]
+        record = [p for pair in zip(black, white) for p in pair]
+        taken = set(record) | {(0, 3)}
+        walls = ["%d,%d,3" % (x, y) for x in range(7) for y in range(7) if (x, y) not in taken]
+        block = board_block(record, 1)
+        status, out = run_session(["INFO rule 2", "INFO timeout_turn 200", "START 7"] +
+                                  block[:-1] + walls + ["DONE"])
+        self.assertEqual(status, 0)
+        self.assertFalse(any(line.startswith("ERROR") for line in out), out)
+        self.assertEqual(moves_of(out)[-1], (0, 3))
+
+
 class TimeBudget(unittest.TestCase):
     """Waits are scaled so that the emulated build keeps the same margins."""
 
