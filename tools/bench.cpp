@@ -11,10 +11,7 @@
 // arithmetic.
 //
 // The positions are data (bench_positions.txt next to this file, or the path
-// given as an argument), one per line:
-//   name rule width height depth x,y x,y ...
-// rule 0 freestyle, 1 standard, 2 Renju; width bounds the second coordinate,
-// height the first; the moves alternate black, white, ... from the first.
+// given as an argument), in the format tools/bench_positions.h reads.
 //
 //   zorvan-bench [positions] [--repeat N]
 //
@@ -44,49 +41,9 @@
 #include "search/node_search.h"
 #include "search/root_search.h"
 #include "search/transposition.h"
+#include "tools/bench_positions.h"
 
 namespace {
-
-struct BenchPosition {
-    std::string name;
-    int rule = 0;
-    int width = 0;
-    int height = 0;
-    int depth = 0;
-    std::vector<StonePoint> moves;
-};
-
-std::optional<StonePoint> parseMove(const std::string& token) {
-    int x = 0;
-    int y = 0;
-    char comma = 0;
-    std::istringstream in(token);
-    if (!(in >> x >> comma >> y) || comma != ',') return std::nullopt;
-    char extra = 0;
-    if (in >> extra) return std::nullopt;
-    return StonePoint{x, y};
-}
-
-// A position line, checked so that every move is an empty point of the board.
-std::optional<BenchPosition> parsePosition(const std::string& line) {
-    std::istringstream in(line);
-    BenchPosition p;
-    if (!(in >> p.name >> p.rule >> p.width >> p.height >> p.depth)) return std::nullopt;
-    if (p.rule < 0 || p.rule > 2 || p.width < 5 || p.height < 5 || p.width > maxBoardSide ||
-        p.height > maxBoardSide || p.depth < 1 || p.depth > maxDepth) {
-        return std::nullopt;
-    }
-    bool used[maxBoardSide][maxBoardSide] = {};
-    std::string token;
-    while (in >> token) {
-        std::optional<StonePoint> m = parseMove(token);
-        if (!m || m->x < 0 || m->y < 0 || m->x >= p.height || m->y >= p.width) return std::nullopt;
-        if (used[m->x][m->y]) return std::nullopt;
-        used[m->x][m->y] = true;
-        p.moves.push_back(*m);
-    }
-    return p;
-}
 
 std::string defaultPositionsPath() {
     std::string source = __FILE__;
@@ -199,29 +156,13 @@ int main(int argc, char** argv) {
             path = arg;
         }
     }
-    std::ifstream file(path);
-    if (!file) {
-        printLine("cannot read %s", path.c_str());
+    std::string error;
+    const std::optional<std::vector<BenchPosition>> set = readBenchPositions(path, error);
+    if (!set) {
+        printLine("%s", error.c_str());
         return 2;
     }
-    std::vector<BenchPosition> positions;
-    std::string line;
-    int lineNumber = 0;
-    while (std::getline(file, line)) {
-        ++lineNumber;
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') continue;
-        std::optional<BenchPosition> p = parsePosition(line);
-        if (!p) {
-            printLine("%s:%d: bad position line", path.c_str(), lineNumber);
-            return 2;
-        }
-        positions.push_back(*p);
-    }
-    if (positions.empty()) {
-        printLine("%s: no positions", path.c_str());
-        return 2;
-    }
+    const std::vector<BenchPosition>& positions = *set;
 
     initEngineState();
     // As the engine does before its first command: allocate and clear the

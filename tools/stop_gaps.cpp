@@ -33,42 +33,13 @@
 #include "search/root_search.h"
 #include "search/think_driver.h"
 #include "search/transposition.h"
+#include "tools/bench_positions.h"
 
 #ifndef ZORVAN_STOP_GAPS
 #error "zorvan-stop-gaps needs the instrumented engine (build it with tools/stop_gaps.sh)"
 #endif
 
 namespace {
-
-struct Position {
-    std::string name;
-    int rule = 0;
-    int width = 0;
-    int height = 0;
-    int depth = 0;
-    std::vector<StonePoint> moves;
-};
-
-// Bench position lines: name rule width height depth x,y ... (checked by the
-// bench itself; a line that does not parse is skipped here).
-std::vector<Position> readPositions(const std::string& path) {
-    std::vector<Position> positions;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream in(line);
-        Position p;
-        if (!(in >> p.name >> p.rule >> p.width >> p.height >> p.depth)) continue;
-        std::string token;
-        while (in >> token) {
-            StonePoint m{};
-            if (std::sscanf(token.c_str(), "%d,%d", &m.x, &m.y) == 2) p.moves.push_back(m);
-        }
-        positions.push_back(p);
-    }
-    return positions;
-}
 
 void resetGaps() { stopGaps = StopGaps{0, 0, 0, 0}; }
 
@@ -93,7 +64,7 @@ Gaps gapsSince(int64_t startUs, int64_t endUs) {
 }
 
 // The bench's own preparation and fixed-depth deepening, unlimited budget.
-Gaps searchLikeTheBench(const Position& p) {
+Gaps searchLikeTheBench(const BenchPosition& p) {
     engine.rule = p.rule;
     engine.requestedRule.store(p.rule);
     engine.boardWidth = p.width;
@@ -131,7 +102,7 @@ Gaps searchLikeTheBench(const Position& p) {
 }
 
 // A new game with the position's moves, then one think at `thinkMs`.
-Gaps thinkAtMoveTime(const Position& p, int thinkMs, std::string& out) {
+Gaps thinkAtMoveTime(const BenchPosition& p, int thinkMs, std::string& out) {
     out.clear();
     engine.requestedRule.store(p.rule);
     engine.rule = p.rule;
@@ -165,11 +136,13 @@ void keepMax(double& kept, double v) {
 int main(int argc, char** argv) {
     std::string path = argc > 1 ? argv[1] : "tools/bench_positions.txt";
     const int thinkMs = argc > 2 ? std::atoi(argv[2]) : 1000;
-    const std::vector<Position> positions = readPositions(path);
-    if (positions.empty()) {
-        std::printf("no positions in %s\n", path.c_str());
+    std::string error;
+    const std::optional<std::vector<BenchPosition>> set = readBenchPositions(path, error);
+    if (!set) {
+        std::printf("%s\n", error.c_str());
         return 2;
     }
+    const std::vector<BenchPosition>& positions = *set;
     initEngineState();
     prepareHashTablesAtStartUp();
     std::string out;
@@ -178,7 +151,7 @@ int main(int argc, char** argv) {
     RuleSummary rules[3];
     std::printf("%-18s %4s | %-22s | %-34s\n", "position", "rule", "search: longest ms tests",
                 "think: longest  first  last  tests");
-    for (const Position& p : positions) {
+    for (const BenchPosition& p : positions) {
         const Gaps s = searchLikeTheBench(p);
         const Gaps t = thinkAtMoveTime(p, thinkMs, out);
         std::printf("%-18s %4d | %8.2f %12lld | %8.2f %6.2f %5.2f %7lld\n", p.name.c_str(), p.rule,
