@@ -81,13 +81,7 @@ void setUpPosition(const BenchPosition& p, SetUpTimes& times) {
     engine.hashClearedForRule = p.rule;
     resetBoard();
     engine.builtForRule = p.rule;
-    engine.moveCount = 0;
-    for (const StonePoint& m : p.moves) {
-        const int colour = engine.moveCount % 2 + 1;
-        placeStone(m.x, m.y, colour);
-        engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
-        ++engine.moveCount;
-    }
+    enterBenchMoves(p);
     const int64_t boardDone = nowUs();
     clearHashTables();
     clearTriedStamps();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board/engine_state.h"
+#include "board/make_unmake.h"
 
 struct BenchPosition {
     std::string name;
@@ -84,4 +85,16 @@ inline std::optional<std::vector<BenchPosition>> readBenchPositions(const std::s
         return std::nullopt;
     }
     return positions;
+}
+
+// Puts a position's moves on the built, empty board and into the game record,
+// colours alternating from black, as the protocol would have entered them.
+inline void enterBenchMoves(const BenchPosition& p) {
+    engine.moveCount = 0;
+    for (const StonePoint& m : p.moves) {
+        const int colour = engine.moveCount % 2 + 1;
+        placeStone(m.x, m.y, colour);
+        engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
+        ++engine.moveCount;
+    }
 }

@@ -74,13 +74,7 @@ Gaps searchLikeTheBench(const BenchPosition& p) {
     buildEngineTables();
     resetBoard();
     engine.builtForRule = p.rule;
-    engine.moveCount = 0;
-    for (const StonePoint& m : p.moves) {
-        const int colour = engine.moveCount % 2 + 1;
-        placeStone(m.x, m.y, colour);
-        engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
-        ++engine.moveCount;
-    }
+    enterBenchMoves(p);
     clearHashTables();
     clearTriedStamps();
     const int side = engine.moveCount % 2 + 1;
