@@ -39,6 +39,9 @@ void prefaultEngineState() {
     std::memset(engine.comboFlags, 0, sizeof engine.comboFlags);
     std::memset(engine.patterns, 0, sizeof engine.patterns);
     std::memset(engine.dirMask, 0, sizeof engine.dirMask);
+    std::memset(engine.undoRecords, 0, sizeof engine.undoRecords);
+    std::memset(engine.undoPointIndex, 0, sizeof engine.undoPointIndex);
+    std::memset(engine.maskUndo, 0, sizeof engine.maskUndo);
 }
 
 int64_t nowMs() {

@@ -78,6 +78,12 @@ constexpr uint32_t hashBuckets = 524288;
 constexpr uint32_t threatHashSize = 524288;
 constexpr int32_t skipKey = 1000000000;
 
+// Undo logs of the search's makes. A make refreshes at most 2 * 5 + 1 points
+// on each of its four lines, and makes nest at most one per point.
+constexpr int undoPointsPerMake = 4 * 11;
+constexpr int undoRecordCapacity = maxPoints * undoPointsPerMake;
+constexpr int maskUndoCapacity = 1 << 16;
+
 // ---------------------------------------------------------------------------
 // Records.
 
@@ -180,6 +186,21 @@ struct ThreatBucket {
 };
 static_assert(sizeof(ThreatBucket) == 32, "a threat bucket is two entries");
 
+// One threat-point mask word as it was before a logged make wrote it.
+struct MaskUndo {
+    int32_t* where;
+    int32_t old;
+};
+
+// What unmakeMove needs to take back one makeMove: where its logs start, the
+// totals before it, and the count of lasting changes when it began.
+struct MoveUndo {
+    int32_t recordTop;
+    int32_t maskTop;
+    int32_t valueTotal[2];
+    uint64_t lastingChanges;
+};
+
 struct LineWords {
     uint64_t H[24];
     uint64_t V[24];
@@ -242,6 +263,30 @@ struct EngineState {
     int32_t dirMask[4][2][24][24];  // groups 0..3: bit d = direction d qualifies
     int32_t rowMask[5][2][24];      // bit y = (x, y) is in the group
     int32_t topMask[5][2];          // bit x = rowMask[..][x] != 0
+
+    // --- what a refresh cannot take back -----------------------------------
+    // A refresh brings a point's codes to what its window says, so refreshing
+    // the same point twice around a stone and its removal gives back the very
+    // record it started from: except where the record did not say what its
+    // window says. Two such places exist. A direction not refreshed since the
+    // reset keeps the reset code 1, which a refresh replaces for good; and a
+    // light stone that replaces it leaves the point value computed with the
+    // old code (stale) until a full refresh recomputes it. Both are one-way:
+    // each bit below only ever clears, and every clear counts one lasting
+    // change. unmakeMove copies the saved records back only when no lasting
+    // change happened since its make; otherwise it refreshes.
+    uint32_t pristineLines[4][48];  // bit p: position p of the line not refreshed in that direction
+    uint8_t staleValue[24][24];     // bit t: pointValue[t] may be stale
+    uint64_t lastingChanges;
+
+    // Undo logs of makeMove, a stack with one frame per live make.
+    PointPatterns undoRecords[undoRecordCapacity];
+    uint16_t undoPointIndex[undoRecordCapacity];  // x * 24 + y of each saved record
+    int32_t undoRecordTop;
+    MaskUndo maskUndo[maskUndoCapacity];
+    int32_t maskUndoTop;
+    MoveUndo undoFrames[maxPoints];
+    int32_t undoDepth;
 
     // --- pattern tables (rebuilt at every board build) ----------------------
     WindowEntry windowTable[windowCount];
@@ -307,6 +352,17 @@ inline uint64_t& lineWordOf(int d, int x, int y) {
         case V: return engine.lineWords.V[y];
         case D: return engine.lineWords.D[x + y];
         default: return engine.lineWords.A[x - y + engine.boardSize];
+    }
+}
+
+// Index of that line among the lines of its direction: H by x, V by y, D by
+// x + y, A by x - y + boardSize (1..47).
+inline int lineIndexOf(int d, int x, int y) {
+    switch (d) {
+        case H: return x;
+        case V: return y;
+        case D: return x + y;
+        default: return x - y + engine.boardSize;
     }
 }
 

@@ -52,22 +52,97 @@ inline bool exactFiveApplies(int side) {
 
 inline bool ownAt(int x, int y, int side) { return onBoard(x, y) && engine.cells[x][y] == side; }
 
+// Threat-point mask words change only through this write: a logged make keeps
+// each word's old value so that unmakeMove can put it back. A full log counts
+// as a lasting change, which sends every live make to the refreshing unmake.
+template <bool Log>
+inline void writeMask(int32_t& word, int32_t value) {
+    if (Log) {
+        if (engine.maskUndoTop < maskUndoCapacity) {
+            engine.maskUndo[engine.maskUndoTop++] = MaskUndo{&word, word};
+        } else {
+            ++engine.lastingChanges;
+        }
+    }
+    word = value;
+}
+
+template <bool Log>
+inline void leaveGroupOf(int group, int side, int x, int y, int d) {
+    const int t = side - 1;
+    int32_t& dm = engine.dirMask[group][t][x][y];
+    writeMask<Log>(dm, dm & ~(1 << d));
+    if (dm != 0) return;
+    int32_t& row = engine.rowMask[group][t][x];
+    writeMask<Log>(row, row & ~(1 << y));
+    if (row == 0) writeMask<Log>(engine.topMask[group][t], engine.topMask[group][t] & ~(1 << x));
+}
+
+template <bool Log>
+inline void enterGroupOf(int group, int side, int x, int y, int d) {
+    const int t = side - 1;
+    int32_t& dm = engine.dirMask[group][t][x][y];
+    writeMask<Log>(dm, dm | (1 << d));
+    int32_t& row = engine.rowMask[group][t][x];
+    writeMask<Log>(row, row | (1 << y));
+    writeMask<Log>(engine.topMask[group][t], engine.topMask[group][t] | (1 << x));
+}
+
+template <bool Log>
+inline void doubleCheckLeaving(int side, int x, int y) {
+    const int t = side - 1;
+    if (twoOrMore[engine.dirMask[groupFour][t][x][y] | engine.dirMask[groupOpenThree][t][x][y]]) {
+        return;
+    }
+    int32_t& row = engine.rowMask[groupDouble][t][x];
+    writeMask<Log>(row, row & ~(1 << y));
+    if (row == 0) {
+        writeMask<Log>(engine.topMask[groupDouble][t], engine.topMask[groupDouble][t] & ~(1 << x));
+    }
+}
+
+template <bool Log>
+inline void doubleCheckEntering(int side, int x, int y) {
+    const int t = side - 1;
+    if (!twoOrMore[engine.dirMask[groupFour][t][x][y] | engine.dirMask[groupOpenThree][t][x][y]]) {
+        return;
+    }
+    int32_t& row = engine.rowMask[groupDouble][t][x];
+    writeMask<Log>(row, row | (1 << y));
+    writeMask<Log>(engine.topMask[groupDouble][t], engine.topMask[groupDouble][t] | (1 << x));
+}
+
+template <bool Log>
 inline void leaveCodeGroup(int code, int side, int x, int y, int d) {
     int g = groupOfCode[code];
     if (g < 0) return;
-    leaveGroup(g, side, x, y, d);
-    if (g >= groupFour) doubleCheckAfterLeave(side, x, y);
+    leaveGroupOf<Log>(g, side, x, y, d);
+    if (g >= groupFour) doubleCheckLeaving<Log>(side, x, y);
 }
 
+template <bool Log>
 inline void enterCodeGroup(int code, int side, int x, int y, int d) {
     int g = groupOfCode[code];
     if (g < 0) return;
-    enterGroup(g, side, x, y, d);
-    if (g >= groupFour) doubleCheckAfterEnter(side, x, y);
+    enterGroupOf<Log>(g, side, x, y, d);
+    if (g >= groupFour) doubleCheckEntering<Log>(side, x, y);
 }
 
+// A full refresh is about to recompute pointValue[t] of (x, y): if that value
+// was stale, the recomputed one is a lasting change.
+inline void noteValueRecomputed(int t, int x, int y) {
+    uint8_t& stale = engine.staleValue[x][y];
+    if (stale & (1u << t)) {
+        stale = static_cast<uint8_t>(stale & ~(1u << t));
+        ++engine.lastingChanges;
+    }
+}
+
+template <bool Log>
+void exactFiveCorrection(int d, int side, int x, int y);
+
 // Brings one side's nibble d of point (qx, qy) to table code n and space s.
-template <int d>
+template <int d, bool Log>
 inline void refreshSide(PointPatterns& pp, int t, int qx, int qy, int n, int s) {
     constexpr int shift = 4 * d;
     constexpr uint32_t nibble = 15u << shift;
@@ -83,8 +158,9 @@ inline void refreshSide(PointPatterns& pp, int t, int qx, int qy, int n, int s) 
             engine.valueTotal[t] += pp.weightedValue[t];
         }
     } else {
+        noteValueRecomputed(t, qx, qy);
         engine.valueTotal[t] -= pp.weightedValue[t];
-        leaveCodeGroup(o, side, qx, qy, d);
+        leaveCodeGroup<Log>(o, side, qx, qy, d);
         pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] + codeValue[n] - codeValue[o]);
         pp.spaceSum[t] = static_cast<int16_t>(pp.spaceSum[t] + s - os);
         pp.codeWord[t] = (pp.codeWord[t] & ~nibble) | (static_cast<uint32_t>(n) << shift);
@@ -93,10 +169,10 @@ inline void refreshSide(PointPatterns& pp, int t, int qx, int qy, int n, int s) 
             static_cast<int16_t>(pp.lineValueSum[t] + engine.comboTable[t][pp.codeWord[t]]);
         pp.weightedValue[t] = weightedOf(pp.pointValue[t], pp.spaceSum[t]);
         engine.valueTotal[t] += pp.weightedValue[t];
-        enterCodeGroup(n, side, qx, qy, d);
+        enterCodeGroup<Log>(n, side, qx, qy, d);
     }
     if ((n == codeOpenFour || n == codeFive) && exactFiveApplies(side)) {
-        exactFiveCheck(d, side, qx, qy);
+        exactFiveCorrection<Log>(d, side, qx, qy);
     }
 }
 
@@ -115,7 +191,7 @@ inline void clampRange(int c, int bound, int& kmin, int& kmax) {
     }
 }
 
-template <int d>
+template <int d, bool Log>
 inline void refreshLineOf(int x, int y) {
     constexpr int sx = dirStepX[d];
     constexpr int sy = dirStepY[d];
@@ -128,15 +204,28 @@ inline void refreshLineOf(int x, int y) {
     // cells only), so it is read once.
     const uint64_t word = lineWordOf(d, x, y);
     const int p = linePosition(d, x, y);
+    uint32_t& pristine = engine.pristineLines[d][lineIndexOf(d, x, y)];
+    const uint32_t stretch = (2u << (p + kmax)) - (1u << (p + kmin));
+    if (pristine & stretch) {
+        pristine &= ~stretch;
+        ++engine.lastingChanges;
+    }
+    int top = engine.undoRecordTop;
     for (int k = kmin; k <= kmax; ++k) {
         const int qx = x + k * sx;
         const int qy = y + k * sy;
         const uint32_t w = static_cast<uint32_t>((word >> (2 * (p + k))) & 0x3FFFF);
         const WindowCodes& e = engine.windowCodes[w];
         PointPatterns& pp = engine.patterns[qx][qy];
-        refreshSide<d>(pp, 0, qx, qy, e.code[0], e.space[0]);
-        refreshSide<d>(pp, 1, qx, qy, e.code[1], e.space[1]);
+        if (Log) {
+            engine.undoRecords[top] = pp;
+            engine.undoPointIndex[top] = static_cast<uint16_t>(qx * maxBoardSide + qy);
+            ++top;
+        }
+        refreshSide<d, Log>(pp, 0, qx, qy, e.code[0], e.space[0]);
+        refreshSide<d, Log>(pp, 1, qx, qy, e.code[1], e.space[1]);
     }
+    if (Log) engine.undoRecordTop = top;
 }
 
 inline int lineLength(int d, int x, int y) {
@@ -189,45 +278,24 @@ PointPatterns resetRecord(int x, int y) {
 // Threat-point groups.
 
 void leaveGroup(int group, int side, int x, int y, int d) {
-    const int t = side - 1;
-    int32_t& dm = engine.dirMask[group][t][x][y];
-    dm &= ~(1 << d);
-    if (dm != 0) return;
-    int32_t& row = engine.rowMask[group][t][x];
-    row &= ~(1 << y);
-    if (row == 0) engine.topMask[group][t] &= ~(1 << x);
+    leaveGroupOf<false>(group, side, x, y, d);
 }
 
 void enterGroup(int group, int side, int x, int y, int d) {
-    const int t = side - 1;
-    engine.dirMask[group][t][x][y] |= 1 << d;
-    engine.rowMask[group][t][x] |= 1 << y;
-    engine.topMask[group][t] |= 1 << x;
+    enterGroupOf<false>(group, side, x, y, d);
 }
 
-void doubleCheckAfterLeave(int side, int x, int y) {
-    const int t = side - 1;
-    if (twoOrMore[engine.dirMask[groupFour][t][x][y] | engine.dirMask[groupOpenThree][t][x][y]]) {
-        return;
-    }
-    int32_t& row = engine.rowMask[groupDouble][t][x];
-    row &= ~(1 << y);
-    if (row == 0) engine.topMask[groupDouble][t] &= ~(1 << x);
-}
+void doubleCheckAfterLeave(int side, int x, int y) { doubleCheckLeaving<false>(side, x, y); }
 
-void doubleCheckAfterEnter(int side, int x, int y) {
-    const int t = side - 1;
-    if (!twoOrMore[engine.dirMask[groupFour][t][x][y] | engine.dirMask[groupOpenThree][t][x][y]]) {
-        return;
-    }
-    engine.rowMask[groupDouble][t][x] |= 1 << y;
-    engine.topMask[groupDouble][t] |= 1 << x;
-}
+void doubleCheckAfterEnter(int side, int x, int y) { doubleCheckEntering<false>(side, x, y); }
 
 // ---------------------------------------------------------------------------
 // Exact-five corrections.
 
-void exactFiveCheck(int d, int side, int x, int y) {
+namespace {
+
+template <bool Log>
+void exactFiveCorrection(int d, int side, int x, int y) {
     const int t = side - 1;
     const int shift = 4 * d;
     const int sx = dirStepX[d];
@@ -241,8 +309,9 @@ void exactFiveCheck(int d, int side, int x, int y) {
         if (before == after) return;
         const int sigma = after ? 1 : -1;
         if (!ownAt(x + 5 * sigma * sx, y + 5 * sigma * sy, side)) return;
+        noteValueRecomputed(t, x, y);
         engine.valueTotal[t] -= pp.weightedValue[t];
-        leaveGroup(groupFive, side, x, y, d);
+        leaveGroupOf<Log>(groupFive, side, x, y, d);
         pp.codeWord[t] =
             (pp.codeWord[t] & ~(15u << shift)) | (static_cast<uint32_t>(codeOverline) << shift);
         pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] -
@@ -257,14 +326,15 @@ void exactFiveCheck(int d, int side, int x, int y) {
             overline = ownAt(x - (k + 1) * sx, y - (k + 1) * sy, side);
         }
         if (!overline) return;
+        noteValueRecomputed(t, x, y);
         engine.valueTotal[t] -= pp.weightedValue[t];
-        leaveGroup(groupOpenFour, side, x, y, d);
+        leaveGroupOf<Log>(groupOpenFour, side, x, y, d);
         pp.codeWord[t] =
             (pp.codeWord[t] & ~(15u << shift)) | (static_cast<uint32_t>(codeFourA) << shift);
         pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] -
                                                   (codeValue[codeOpenFour] - codeValue[codeFourA]));
-        enterGroup(groupFour, side, x, y, d);
-        doubleCheckAfterEnter(side, x, y);
+        enterGroupOf<Log>(groupFour, side, x, y, d);
+        doubleCheckEntering<Log>(side, x, y);
     } else {
         return;
     }
@@ -274,25 +344,18 @@ void exactFiveCheck(int d, int side, int x, int y) {
     engine.valueTotal[t] += pp.weightedValue[t];
 }
 
-// ---------------------------------------------------------------------------
-// Refreshes, placement and removal.
-
-void refreshLineH(int x, int y) { refreshLineOf<H>(x, y); }
-void refreshLineV(int x, int y) { refreshLineOf<V>(x, y); }
-void refreshLineD(int x, int y) { refreshLineOf<D>(x, y); }
-void refreshLineA(int x, int y) { refreshLineOf<A>(x, y); }
-
-void placeStone(int x, int y, int colour) {
+template <bool Log>
+inline void placeStoneOf(int x, int y, int colour) {
     const uint64_t c = static_cast<uint64_t>(colour);
     engine.cells[x][y] = colour;
     engine.lineWords.H[x] |= c << (2 * y + 8);
-    refreshLineOf<H>(x, y);
+    refreshLineOf<H, Log>(x, y);
     engine.lineWords.V[y] |= c << (2 * x + 8);
-    refreshLineOf<V>(x, y);
+    refreshLineOf<V, Log>(x, y);
     engine.lineWords.D[x + y] |= c << (2 * engine.posD[x][y] + 8);
-    refreshLineOf<D>(x, y);
+    refreshLineOf<D, Log>(x, y);
     engine.lineWords.A[x - y + engine.boardSize] |= c << (2 * engine.posA[x][y] + 8);
-    refreshLineOf<A>(x, y);
+    refreshLineOf<A, Log>(x, y);
     engine.hashKey ^= engine.zobrist[x][y][colour - 1];
     if (colour != wall) {
         engine.stoneList[engine.stoneCount].x = x;
@@ -301,18 +364,73 @@ void placeStone(int x, int y, int colour) {
     }
 }
 
-void removeStone(int x, int y, int colour) {
+// The cells, line words and key without the stone; the caller brings the
+// pattern records back.
+inline void takeOffStone(int x, int y, int colour) {
     engine.cells[x][y] = empty;
     engine.lineWords.H[x] &= ~(uint64_t{3} << (2 * y + 8));
-    refreshLineOf<H>(x, y);
     engine.lineWords.V[y] &= ~(uint64_t{3} << (2 * x + 8));
-    refreshLineOf<V>(x, y);
     engine.lineWords.D[x + y] &= ~(uint64_t{3} << (2 * engine.posD[x][y] + 8));
-    refreshLineOf<D>(x, y);
     engine.lineWords.A[x - y + engine.boardSize] &= ~(uint64_t{3} << (2 * engine.posA[x][y] + 8));
-    refreshLineOf<A>(x, y);
     engine.hashKey ^= engine.zobrist[x][y][colour - 1];
     if (colour != wall) --engine.stoneCount;
+}
+
+}  // namespace
+
+void exactFiveCheck(int d, int side, int x, int y) { exactFiveCorrection<false>(d, side, x, y); }
+
+// ---------------------------------------------------------------------------
+// Refreshes, placement and removal.
+
+void refreshLineH(int x, int y) { refreshLineOf<H, false>(x, y); }
+void refreshLineV(int x, int y) { refreshLineOf<V, false>(x, y); }
+void refreshLineD(int x, int y) { refreshLineOf<D, false>(x, y); }
+void refreshLineA(int x, int y) { refreshLineOf<A, false>(x, y); }
+
+void placeStone(int x, int y, int colour) { placeStoneOf<false>(x, y, colour); }
+
+void removeStone(int x, int y, int colour) {
+    // A refresh reads only its own line word and the cells, so all four words
+    // can lose the stone before the first refresh.
+    takeOffStone(x, y, colour);
+    refreshLineOf<H, false>(x, y);
+    refreshLineOf<V, false>(x, y);
+    refreshLineOf<D, false>(x, y);
+    refreshLineOf<A, false>(x, y);
+}
+
+void makeMove(int x, int y, int side) {
+    MoveUndo& u = engine.undoFrames[engine.undoDepth++];
+    u.recordTop = engine.undoRecordTop;
+    u.maskTop = engine.maskUndoTop;
+    u.valueTotal[0] = engine.valueTotal[0];
+    u.valueTotal[1] = engine.valueTotal[1];
+    u.lastingChanges = engine.lastingChanges;
+    placeStoneOf<true>(x, y, side);
+}
+
+void unmakeMove(int x, int y, int side) {
+    const MoveUndo& u = engine.undoFrames[--engine.undoDepth];
+    if (engine.lastingChanges != u.lastingChanges) {
+        removeStone(x, y, side);
+    } else {
+        // Newest first, so a record saved twice (the stone's own point, once
+        // per line) ends with its oldest copy, and a mask word written twice
+        // with its first old value.
+        takeOffStone(x, y, side);
+        PointPatterns* const records = &engine.patterns[0][0];
+        for (int i = engine.undoRecordTop - 1; i >= u.recordTop; --i) {
+            records[engine.undoPointIndex[i]] = engine.undoRecords[i];
+        }
+        for (int i = engine.maskUndoTop - 1; i >= u.maskTop; --i) {
+            *engine.maskUndo[i].where = engine.maskUndo[i].old;
+        }
+        engine.valueTotal[0] = u.valueTotal[0];
+        engine.valueTotal[1] = u.valueTotal[1];
+    }
+    engine.undoRecordTop = u.recordTop;
+    engine.maskUndoTop = u.maskTop;
 }
 
 // ---------------------------------------------------------------------------
@@ -323,6 +441,8 @@ namespace {
 inline void setLineWalls(uint64_t& word, int length) {
     word = (uint64_t{3} << 6) | (uint64_t{3} << (2 * length + 8));
 }
+
+inline uint32_t lineBits(int length) { return (uint32_t{1} << length) - 1; }
 
 }  // namespace
 
@@ -362,6 +482,23 @@ void resetBoard() {
             engine.valueTotal[1] += engine.patterns[x][y].weightedValue[1];
         }
     }
+
+    // Every point of every line still holds its reset record; no make is live.
+    std::memset(engine.pristineLines, 0, sizeof engine.pristineLines);
+    for (int i = 0; i < size; ++i) {
+        engine.pristineLines[H][i] = lineBits(size);
+        engine.pristineLines[V][i] = lineBits(size);
+    }
+    for (int k = 0; k <= 2 * size - 2; ++k) {
+        engine.pristineLines[D][k] = lineBits((k < 2 * size - 2 - k ? k : 2 * size - 2 - k) + 1);
+    }
+    for (int k = 1; k <= 2 * size - 1; ++k) {
+        engine.pristineLines[A][k] = lineBits(size - std::abs(k - size));
+    }
+    std::memset(engine.staleValue, 0, sizeof engine.staleValue);
+    engine.undoRecordTop = 0;
+    engine.maskUndoTop = 0;
+    engine.undoDepth = 0;
 
     // 6-8. Threat-point sets, per-ply lists, key and counters.
     std::memset(engine.dirMask, 0, sizeof engine.dirMask);

@@ -20,6 +20,14 @@ void placeStone(int x, int y, int colour);
 // colour is the colour of the stone being removed.
 void removeStone(int x, int y, int colour);
 
+// The search's own make and unmake: the same board change as placeStone and
+// removeStone, bit for bit, but makeMove keeps the records it overwrites and
+// unmakeMove copies them back instead of refreshing again whenever that gives
+// the same record (see the lasting changes in EngineState). Pairs must nest:
+// each unmakeMove takes back the newest live makeMove, with its point and side.
+void makeMove(int x, int y, int side);
+void unmakeMove(int x, int y, int side);
+
 void refreshLineH(int x, int y);
 void refreshLineV(int x, int y);
 void refreshLineD(int x, int y);

@@ -109,6 +109,21 @@ inline void refreshStretch(int x, int y) {
     }
     const uint64_t word = lineWordOf(d, x, y);
     const int position = linePosition(d, x, y);
+    // Points still holding their reset record in this direction: the codes
+    // refreshed here will not return to the reset code when the trial stone
+    // comes off, and the point values stay as computed with it (stale).
+    uint32_t& pristine = engine.pristineLines[d][lineIndexOf(d, x, y)];
+    const uint32_t stretch = (2u << (position + kHigh)) - (1u << (position + kLow));
+    if (pristine & stretch) {
+        uint32_t reached = pristine & stretch;
+        pristine &= ~stretch;
+        ++engine.lastingChanges;
+        while (reached) {
+            const int k = __builtin_ctz(reached) - position;
+            reached &= reached - 1;
+            engine.staleValue[x + k * sx][y + k * sy] = 3;
+        }
+    }
     // Black's fives are corrected under the standard and Renju rules, white's
     // only under the standard rule (a white overline wins in Renju).
     const bool correct[2] = {engine.rule != ruleFreestyle, engine.rule == ruleStandard};

@@ -385,14 +385,14 @@ LoopEnd searchStage(SearchFrame& f, int stage, int count, int32_t* result) {
         int extension = 0;
         const int32_t penalty = threatPenalty(f, x, y, &extension);
 
-        placeStone(x, y, f.side);
+        makeMove(x, y, f.side);
         if (!threatExtension(f, w, &extension)) {
-            removeStone(x, y, f.side);
+            unmakeMove(x, y, f.side);
             *result = 0;
             return LoopEnd::nodeReturns;
         }
         const int32_t v = searchChild(f, moveNumber, penalty, f.ext + extension);
-        removeStone(x, y, f.side);
+        unmakeMove(x, y, f.side);
         if (engine.searchAborted) {
             *result = 0;
             return LoopEnd::nodeReturns;

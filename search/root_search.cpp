@@ -69,12 +69,12 @@ RootLoopEnd searchRootStage(SearchFrame& f, RootBounds& r, int stage, int count,
         int extension = 0;
         const int32_t penalty = threatPenalty(f, x, y, &extension);
 
-        placeStone(x, y, f.side);
+        makeMove(x, y, f.side);
         int32_t v = 0;
         if (threatExtension(f, w, &extension)) {
             v = searchChild(f, moveNumber, penalty, f.ext + extension);
         }
-        removeStone(x, y, f.side);
+        unmakeMove(x, y, f.side);
         if (engine.searchAborted) {
             // The first two moves decide too little: the think drops the
             // iteration. Later ones leave a usable choice.

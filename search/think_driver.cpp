@@ -114,9 +114,9 @@ bool safetyPass(int side, int opponent) {
         for (int y = 0; y < engine.boardWidth; ++y) {
             if (engine.cells[x][y] != empty) continue;
             if (blackFouls && isForbidden(x, y)) continue;
-            placeStone(x, y, side);
+            makeMove(x, y, side);
             int32_t v = safetyValue(side, opponent);
-            removeStone(x, y, side);
+            unmakeMove(x, y, side);
             if (v > best) {
                 best = v;
                 engine.bestMove[0] = x;

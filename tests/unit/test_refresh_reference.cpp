@@ -350,7 +350,132 @@ void randomGame(int rule, int width, int height, uint64_t seed, int operations) 
     }
 }
 
+// The search's make and unmake against placeStone and removeStone. The same
+// random walk runs twice from one board: first with placeStone and
+// removeStone, keeping every state, then with makeMove and unmakeMove, which
+// must reach each state bit for bit. The walk nests makes several deep, puts
+// bursts of trial stones on top (which turn reset codes into stale values far
+// from the live makes), and wanders into lines no stone has reached yet.
+struct WalkCounts {
+    int unmakes = 0;
+    int copiedBack = 0;  // unmakes that found no lasting change and copied
+};
+
+enum class WalkWay { refresh, undoLog };
+
+void walk(uint64_t seed, int operations, WalkWay way, std::vector<BoardFields>* states,
+          WalkCounts* counts) {
+    Lcg rng{seed};
+    std::vector<Placed> live;
+    auto place = [&](int x, int y, int colour) {
+        if (way == WalkWay::refresh) {
+            placeStone(x, y, colour);
+        } else {
+            makeMove(x, y, colour);
+        }
+    };
+    auto takeBack = [&]() {
+        const Placed s = live.back();
+        live.pop_back();
+        if (way == WalkWay::refresh) {
+            removeStone(s.x, s.y, s.colour);
+            return;
+        }
+        ++counts->unmakes;
+        if (engine.lastingChanges == engine.undoFrames[engine.undoDepth - 1].lastingChanges) {
+            ++counts->copiedBack;
+        }
+        unmakeMove(s.x, s.y, s.colour);
+    };
+    size_t step = 0;
+    auto reached = [&]() -> const char* {
+        if (way == WalkWay::refresh) {
+            states->emplace_back();
+            save(states->back());
+            return nullptr;
+        }
+        return firstDifference((*states)[step++]);
+    };
+    for (int op = 0; op < operations; ++op) {
+        const int roll = rng.next(10);
+        if (!live.empty() && (roll < 4 || live.size() >= 8)) {
+            takeBack();
+        } else {
+            int x = 0;
+            int y = 0;
+            if (!pickPoint(rng, x, y)) continue;
+            const int colour = rng.next(2) ? black : white;
+            place(x, y, colour);
+            live.push_back({x, y, colour});
+            if (rng.next(3) == 0) {
+                std::vector<Placed> trial;
+                int c = colour;
+                for (int i = rng.next(4) + 1; i > 0 && pickPoint(rng, x, y); --i) {
+                    c = 3 - c;
+                    placeStoneLight(x, y, c);
+                    trial.push_back({x, y, c});
+                }
+                for (; !trial.empty(); trial.pop_back()) {
+                    removeStoneLight(trial.back().x, trial.back().y, trial.back().colour);
+                }
+            }
+        }
+        const char* diff = reached();
+        ASSERT_STREQ(diff, nullptr) << "op " << op << ", " << live.size() << " live makes";
+    }
+    while (!live.empty()) {
+        takeBack();
+        const char* diff = reached();
+        ASSERT_STREQ(diff, nullptr) << "unwinding, " << live.size() << " live makes";
+    }
+}
+
+void compareWalks(int rule, int width, int height, uint64_t seed, int operations,
+                  WalkCounts& counts) {
+    SCOPED_TRACE(::testing::Message()
+                 << "rule " << rule << " board " << width << "x" << height << " seed " << seed);
+    // A few stones played as the protocol plays them, so the walk starts next
+    // to shapes as a search does, with reset codes still further out.
+    auto setUp = [&]() {
+        newBoard(rule, width, height);
+        Lcg rng{seed ^ 0x5bd1e995};
+        for (int i = 0; i < 6; ++i) {
+            int x = 0;
+            int y = 0;
+            if (pickPoint(rng, x, y)) placeStone(x, y, i % 2 ? white : black);
+        }
+    };
+    std::vector<BoardFields> states;
+    setUp();
+    walk(seed, operations, WalkWay::refresh, &states, nullptr);
+    if (::testing::Test::HasFatalFailure()) return;
+    setUp();
+    walk(seed, operations, WalkWay::undoLog, &states, &counts);
+}
+
 }  // namespace
+
+TEST(RefreshReference, SearchMakeAndUnmakeMatchPlacementAndRemoval) {
+    struct Case {
+        int rule, width, height, ops;
+    };
+    const Case cases[] = {
+        {ruleFreestyle, 15, 15, 400}, {ruleStandard, 15, 15, 400}, {ruleRenju, 15, 15, 400},
+        {ruleRenju, 24, 24, 300},     {ruleStandard, 20, 13, 300}, {ruleFreestyle, 7, 19, 200},
+        {ruleRenju, 6, 6, 80},
+    };
+    WalkCounts counts;
+    uint64_t seed = 77;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            compareWalks(c.rule, c.width, c.height, seed++, c.ops, counts);
+            if (HasFatalFailure()) return;
+        }
+    }
+    // Both ways of taking a make back were exercised.
+    EXPECT_GT(counts.copiedBack, counts.unmakes / 5);
+    EXPECT_LT(counts.copiedBack, counts.unmakes);
+}
 
 TEST(RefreshReference, FullAndLightUpdatesMatchThePlainRefresh) {
     struct Case {
