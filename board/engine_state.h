@@ -274,9 +274,11 @@ struct EngineState {
     // old code (stale) until a full refresh recomputes it. Both are one-way:
     // each bit below only ever clears, and every clear counts one lasting
     // change. unmakeMove copies the saved records back only when no lasting
-    // change happened since its make; otherwise it refreshes.
+    // change happened since its make; otherwise it refreshes. A stale value
+    // that a refresh has made right again counts as the lasting change.
     uint32_t pristineLines[4][48];  // bit p: position p of the line not refreshed in that direction
     uint8_t staleValue[24][24];     // bit t: pointValue[t] may be stale
+    uint32_t staleLines[4][48];     // bit p: the point at position p has a staleValue bit
     uint64_t lastingChanges;
 
     // Undo logs of makeMove, a stack with one frame per live make.

@@ -128,13 +128,33 @@ inline void enterCodeGroup(int code, int side, int x, int y, int d) {
     if (g >= groupFour) doubleCheckEntering<Log>(side, x, y);
 }
 
-// A full refresh is about to recompute pointValue[t] of (x, y): if that value
-// was stale, the recomputed one is a lasting change.
-inline void noteValueRecomputed(int t, int x, int y) {
-    uint8_t& stale = engine.staleValue[x][y];
-    if (stale & (1u << t)) {
-        stale = static_cast<uint8_t>(stale & ~(1u << t));
-        ++engine.lastingChanges;
+// After a full refresh of a stretch holding points whose values a trial
+// stone left stale: a value the refresh recomputed is right again, which is a
+// lasting change (an unmake that copied the old record back would bring the
+// stale value back, where refreshing again keeps the right one). A value that
+// is right by its codes is taken as recomputed; one the refresh did not
+// touch keeps its mark.
+void settleStaleValues(int d, int x, int y, int position, uint32_t stale) {
+    while (stale) {
+        const int k = __builtin_ctz(stale) - position;
+        stale &= stale - 1;
+        const int qx = x + k * dirStepX[d];
+        const int qy = y + k * dirStepY[d];
+        const PointPatterns& pp = engine.patterns[qx][qy];
+        uint8_t& marks = engine.staleValue[qx][qy];
+        for (int t = 0; t < 2; ++t) {
+            if ((marks & (1u << t)) == 0) continue;
+            const auto right =
+                static_cast<int16_t>(pp.lineValueSum[t] + engine.comboTable[t][pp.codeWord[t]]);
+            if (pp.pointValue[t] != right) continue;
+            marks = static_cast<uint8_t>(marks & ~(1u << t));
+            ++engine.lastingChanges;
+        }
+        if (marks == 0) {
+            for (int e = 0; e < 4; ++e) {
+                engine.staleLines[e][lineIndexOf(e, qx, qy)] &= ~(1u << linePosition(e, qx, qy));
+            }
+        }
     }
 }
 
@@ -158,7 +178,6 @@ inline void refreshSide(PointPatterns& pp, int t, int qx, int qy, int n, int s) 
             engine.valueTotal[t] += pp.weightedValue[t];
         }
     } else {
-        noteValueRecomputed(t, qx, qy);
         engine.valueTotal[t] -= pp.weightedValue[t];
         leaveCodeGroup<Log>(o, side, qx, qy, d);
         pp.lineValueSum[t] = static_cast<int16_t>(pp.lineValueSum[t] + codeValue[n] - codeValue[o]);
@@ -204,12 +223,14 @@ inline void refreshLineOf(int x, int y) {
     // cells only), so it is read once.
     const uint64_t word = lineWordOf(d, x, y);
     const int p = linePosition(d, x, y);
-    uint32_t& pristine = engine.pristineLines[d][lineIndexOf(d, x, y)];
+    const int line = lineIndexOf(d, x, y);
+    uint32_t& pristine = engine.pristineLines[d][line];
     const uint32_t stretch = (2u << (p + kmax)) - (1u << (p + kmin));
     if (pristine & stretch) {
         pristine &= ~stretch;
         ++engine.lastingChanges;
     }
+    const uint32_t stale = engine.staleLines[d][line] & stretch;
     int top = engine.undoRecordTop;
     for (int k = kmin; k <= kmax; ++k) {
         const int qx = x + k * sx;
@@ -226,6 +247,7 @@ inline void refreshLineOf(int x, int y) {
         refreshSide<d, Log>(pp, 1, qx, qy, e.code[1], e.space[1]);
     }
     if (Log) engine.undoRecordTop = top;
+    if (stale) settleStaleValues(d, x, y, p, stale);
 }
 
 inline int lineLength(int d, int x, int y) {
@@ -309,7 +331,6 @@ void exactFiveCorrection(int d, int side, int x, int y) {
         if (before == after) return;
         const int sigma = after ? 1 : -1;
         if (!ownAt(x + 5 * sigma * sx, y + 5 * sigma * sy, side)) return;
-        noteValueRecomputed(t, x, y);
         engine.valueTotal[t] -= pp.weightedValue[t];
         leaveGroupOf<Log>(groupFive, side, x, y, d);
         pp.codeWord[t] =
@@ -326,7 +347,6 @@ void exactFiveCorrection(int d, int side, int x, int y) {
             overline = ownAt(x - (k + 1) * sx, y - (k + 1) * sy, side);
         }
         if (!overline) return;
-        noteValueRecomputed(t, x, y);
         engine.valueTotal[t] -= pp.weightedValue[t];
         leaveGroupOf<Log>(groupOpenFour, side, x, y, d);
         pp.codeWord[t] =
@@ -496,6 +516,7 @@ void resetBoard() {
         engine.pristineLines[A][k] = lineBits(size - std::abs(k - size));
     }
     std::memset(engine.staleValue, 0, sizeof engine.staleValue);
+    std::memset(engine.staleLines, 0, sizeof engine.staleLines);
     engine.undoRecordTop = 0;
     engine.maskUndoTop = 0;
     engine.undoDepth = 0;

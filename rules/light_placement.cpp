@@ -89,6 +89,14 @@ void correctExactFive(int d, int t, int x, int y, int code) {
     enterGroup(groupFour, own, x, y, d);
 }
 
+// Both values of (x, y) may be stale from now on.
+void markStale(int x, int y) {
+    engine.staleValue[x][y] = 3;
+    for (int d = 0; d < 4; ++d) {
+        engine.staleLines[d][lineIndexOf(d, x, y)] |= 1u << linePosition(d, x, y);
+    }
+}
+
 template <int d>
 inline void refreshStretch(int x, int y) {
     constexpr int sx = dirStepX[d];
@@ -121,7 +129,7 @@ inline void refreshStretch(int x, int y) {
         while (reached) {
             const int k = __builtin_ctz(reached) - position;
             reached &= reached - 1;
-            engine.staleValue[x + k * sx][y + k * sy] = 3;
+            markStale(x + k * sx, y + k * sy);
         }
     }
     // Black's fives are corrected under the standard and Renju rules, white's
