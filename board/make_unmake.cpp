@@ -653,7 +653,10 @@ bool checkBoardConsistency() {
         }
     }
 
-    // Pattern records, totals and threat-point sets.
+    // Pattern records, totals and threat-point sets. A direction still marked
+    // as never refreshed must hold the reset record's code and space; every
+    // other one what the cells give. A value may differ from what its codes
+    // give only where it is marked stale.
     static int32_t dirMask[4][2][24][24];
     static int32_t rowMask[5][2][24];
     int32_t topMask[5][2] = {};
@@ -664,42 +667,35 @@ bool checkBoardConsistency() {
         for (int y = 0; y < size; ++y) {
             const PointPatterns& pp = engine.patterns[x][y];
             PointPatterns want = resetRecord(x, y);
+            const int marks = engine.staleValue[x][y];
             if (onBoard(x, y)) {
+                for (int d = 0; d < 4; ++d) {
+                    const bool staleBit =
+                        (engine.staleLines[d][lineIndexOf(d, x, y)] >> linePosition(d, x, y)) & 1u;
+                    if (staleBit != (marks != 0)) ok = false;
+                }
                 for (int t = 0; t < 2; ++t) {
                     uint32_t cw = 0;
                     uint32_t sw = 0;
                     int lineValueSum = 0;
                     int spaceSum = 0;
-                    // Directions that may have lost their reset code 1 to a
-                    // light trial stone, which refreshes codes but not values.
-                    uint32_t lightCleared = 0;
                     for (int d = 0; d < 4; ++d) {
                         int code = 0;
                         int space = 0;
-                        if (engine.cells[x][y] == empty) {
+                        const int p = linePosition(d, x, y);
+                        if ((engine.pristineLines[d][lineIndexOf(d, x, y)] >> p) & 1u) {
+                            code = codeAt(want.codeWord[t], d);
+                            space = codeAt(want.spaceWord[t], d);
+                        } else if (engine.cells[x][y] == empty) {
                             int len = lineLength(d, x, y);
-                            int p = linePosition(d, x, y);
                             uint32_t w = 0;
-                            bool anyCell = false;
                             for (int i = 0; i < 9; ++i) {
-                                int pos = p - 4 + i;
-                                int c = lineCell(d, x, y, p, len, pos);
-                                w |= static_cast<uint32_t>(c) << (2 * i);
-                                if (pos >= 0 && pos < len && c != empty) anyCell = true;
+                                w |= static_cast<uint32_t>(lineCell(d, x, y, p, len, p - 4 + i))
+                                     << (2 * i);
                             }
                             const WindowEntry& e = engine.windowTable[w];
                             code = correctedCode(d, t + 1, x, y, e.code[t]);
                             space = e.space[t];
-                            // A direction never refreshed since the reset keeps
-                            // the reset code 1 where the table has 0.
-                            int stored = codeAt(pp.codeWord[t], d);
-                            if (code == 0 && !anyCell && codeAt(want.codeWord[t], d) == 1) {
-                                if (stored == 1) {
-                                    code = 1;
-                                } else {
-                                    lightCleared |= 1u << d;
-                                }
-                            }
                         }
                         cw |= static_cast<uint32_t>(code) << (4 * d);
                         sw |= static_cast<uint32_t>(space) << (4 * d);
@@ -721,28 +717,13 @@ bool checkBoardConsistency() {
                     want.lineValueSum[t] = static_cast<int16_t>(lineValueSum);
                     want.spaceSum[t] = static_cast<int16_t>(spaceSum);
                     want.pointValue[t] =
-                        static_cast<int16_t>(lineValueSum + engine.comboTable[t][cw]);
+                        (marks & (1 << t))
+                            ? pp.pointValue[t]
+                            : static_cast<int16_t>(lineValueSum + engine.comboTable[t][cw]);
                     want.weightedValue[t] = weightedOf(want.pointValue[t], want.spaceSum[t]);
-                    // The point value may still be the one computed while some
-                    // of the light-cleared directions held code 1.
-                    for (uint32_t subset = lightCleared;
-                         subset != 0 && pp.pointValue[t] != want.pointValue[t];
-                         subset = (subset - 1) & lightCleared) {
-                        uint32_t oldWord = cw;
-                        int oldSum = lineValueSum;
-                        for (int d = 0; d < 4; ++d) {
-                            if (subset & (1u << d)) {
-                                oldWord |= 1u << (4 * d);
-                                oldSum += codeValue[1];
-                            }
-                        }
-                        if (pp.pointValue[t] ==
-                            static_cast<int16_t>(oldSum + engine.comboTable[t][oldWord])) {
-                            want.pointValue[t] = pp.pointValue[t];
-                            want.weightedValue[t] = weightedOf(pp.pointValue[t], want.spaceSum[t]);
-                        }
-                    }
                 }
+            } else if (marks != 0) {
+                ok = false;
             }
             if (std::memcmp(&want, &pp, sizeof want) != 0) ok = false;
             total[0] += want.weightedValue[0];

@@ -47,8 +47,10 @@ void doubleCheckAfterEnter(int side, int x, int y);
 
 // From-scratch checker of the incremental state: recomputes every code, space,
 // value, total and threat-point set from the cells and compares. Returns true
-// when consistent. Directions never refreshed since the reset may keep the
-// reset code 1 where the table says 0; the checker allows exactly that.
+// when consistent. A direction marked as never refreshed since the reset must
+// still hold the reset record's code and space, and a point value may differ
+// from its codes' only where it is marked stale; the marks themselves must
+// agree with each other.
 // It also requires the first stoneCount entries of stoneList to be distinct
 // stones of the board, which holds while stones come off in the reverse order
 // of their placement.
