@@ -37,6 +37,11 @@ namespace {
 // 1 for the 4-bit direction masks with two or more bits set.
 constexpr uint8_t twoOrMore[16] = {0, 0, 0, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1};
 
+// Codes an exact-five correction may produce or change: 9 and 13 (corrected),
+// 11 (open four) and 12 (five).
+constexpr uint32_t fiveShapeCodes =
+    (1u << codeFourA) | (1u << codeOpenFour) | (1u << codeFive) | (1u << codeOverline);
+
 // Threat-point group of a pattern code, -1 for none.
 constexpr int8_t groupOfCode[16] = {-1, -1, -1, -1, -1, -1, -1, 3, 3, 2, 2, 1, 0, -1, -1, -1};
 
@@ -226,7 +231,8 @@ inline void refreshLineOf(int x, int y) {
     const int line = lineIndexOf(d, x, y);
     uint32_t& pristine = engine.pristineLines[d][line];
     const uint32_t stretch = (2u << (p + kmax)) - (1u << (p + kmin));
-    if (pristine & stretch) {
+    const uint32_t pristineHere = pristine & stretch;
+    if (pristineHere) {
         pristine &= ~stretch;
         ++engine.lastingChanges;
     }
@@ -235,9 +241,18 @@ inline void refreshLineOf(int x, int y) {
     for (int k = kmin; k <= kmax; ++k) {
         const int qx = x + k * sx;
         const int qy = y + k * sy;
+        PointPatterns& pp = engine.patterns[qx][qy];
+        // Five steps away (standard and Renju) the window does not reach the
+        // changed cell. A point refreshed before already holds its window's
+        // codes and spaces, so only a five or an open four and their
+        // corrections (codes 9, 11, 12, 13) can change there.
+        if ((k == -5 || k == 5) && ((pristineHere >> (p + k)) & 1u) == 0 &&
+            ((fiveShapeCodes >> codeAt(pp.codeWord[0], d)) & 1u) == 0 &&
+            ((fiveShapeCodes >> codeAt(pp.codeWord[1], d)) & 1u) == 0) {
+            continue;
+        }
         const uint32_t w = static_cast<uint32_t>((word >> (2 * (p + k))) & 0x3FFFF);
         const WindowCodes& e = engine.windowCodes[w];
-        PointPatterns& pp = engine.patterns[qx][qy];
         if (Log) {
             engine.undoRecords[top] = pp;
             engine.undoPointIndex[top] = static_cast<uint16_t>(qx * maxBoardSide + qy);
