@@ -68,12 +68,7 @@ struct SetUpTimes {
 // order with alternating colours, and the game record that ages the table.
 void setUpPosition(const BenchPosition& p, SetUpTimes& times) {
     const int64_t start = nowUs();
-    engine.rule = p.rule;
-    engine.requestedRule.store(p.rule);
-    engine.boardWidth = p.width;
-    engine.boardHeight = p.height;
-    engine.boardSize = p.width > p.height ? p.width : p.height;
-    engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
+    setBenchGeometry(p);
     buildEngineTables();
     const int64_t tablesDone = nowUs();
     // The tables are cleared below for every position; the reset need not

@@ -87,6 +87,16 @@ inline std::optional<std::vector<BenchPosition>> readBenchPositions(const std::s
     return positions;
 }
 
+// The position's rule and board bounds, as a board build sets them.
+inline void setBenchGeometry(const BenchPosition& p) {
+    engine.rule = p.rule;
+    engine.requestedRule.store(p.rule);
+    engine.boardWidth = p.width;
+    engine.boardHeight = p.height;
+    engine.boardSize = p.width > p.height ? p.width : p.height;
+    engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
+}
+
 // Puts a position's moves on the built, empty board and into the game record,
 // colours alternating from black, as the protocol would have entered them.
 inline void enterBenchMoves(const BenchPosition& p) {

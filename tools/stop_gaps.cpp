@@ -65,12 +65,7 @@ Gaps gapsSince(int64_t startUs, int64_t endUs) {
 
 // The bench's own preparation and fixed-depth deepening, unlimited budget.
 Gaps searchLikeTheBench(const BenchPosition& p) {
-    engine.rule = p.rule;
-    engine.requestedRule.store(p.rule);
-    engine.boardWidth = p.width;
-    engine.boardHeight = p.height;
-    engine.boardSize = p.width > p.height ? p.width : p.height;
-    engine.updateRadius = p.rule == ruleFreestyle ? 4 : 5;
+    setBenchGeometry(p);
     buildEngineTables();
     resetBoard();
     engine.builtForRule = p.rule;

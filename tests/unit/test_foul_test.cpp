@@ -11,6 +11,7 @@
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
 #include "board/tables.h"
+#include "board_setup.h"
 #include "rules/foul_test.h"
 
 namespace {
@@ -192,34 +193,7 @@ TEST(FoulTest, OpenFourPointIsJudgedInThePositionOfTheThree) {
 
 namespace {
 
-struct BoardImage {
-    int32_t cells[24][24];
-    LineWords lineWords;
-    PointPatterns patterns[24][24];
-    int32_t valueTotal[2];
-    int32_t dirMask[4][2][24][24];
-    int32_t rowMask[5][2][24];
-    int32_t topMask[5][2];
-    uint64_t hashKey;
-    int32_t stoneCount;
-    StonePoint stoneList[maxPoints];
-};
-
-void capture(BoardImage& b) {
-    std::memset(&b, 0, sizeof b);
-    std::memcpy(b.cells, engine.cells, sizeof b.cells);
-    b.lineWords = engine.lineWords;
-    std::memcpy(b.patterns, engine.patterns, sizeof b.patterns);
-    std::memcpy(b.valueTotal, engine.valueTotal, sizeof b.valueTotal);
-    std::memcpy(b.dirMask, engine.dirMask, sizeof b.dirMask);
-    std::memcpy(b.rowMask, engine.rowMask, sizeof b.rowMask);
-    std::memcpy(b.topMask, engine.topMask, sizeof b.topMask);
-    b.hashKey = engine.hashKey;
-    b.stoneCount = engine.stoneCount;
-    std::memcpy(b.stoneList, engine.stoneList, sizeof(StonePoint) * engine.stoneCount);
-}
-
-BoardImage before, after;
+BoardFields before;
 
 }  // namespace
 
@@ -250,12 +224,11 @@ TEST(FoulTest, LeavesTheBoardAsItFoundIt) {
                 removeStone(x, y, black);
             }
         }
-        capture(before);
+        saveBoard(before);
         for (int x = 0; x < 15; ++x) {
             for (int y = 0; y < 15; ++y) forbiddenSeen += isForbidden(x, y);
         }
-        capture(after);
-        ASSERT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "round " << round;
+        ASSERT_STREQ(boardDifference(before), nullptr) << "round " << round;
         EXPECT_TRUE(checkBoardConsistency());
     }
     EXPECT_GT(forbiddenSeen, 0);

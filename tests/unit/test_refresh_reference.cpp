@@ -171,73 +171,6 @@ void referenceChange(int x, int y, int colour, int was, bool light) {
 // ---------------------------------------------------------------------------
 // Both ways from one state.
 
-struct BoardFields {
-    int32_t cells[24][24];
-    LineWords lineWords;
-    uint64_t hashKey;
-    StonePoint stoneList[maxPoints];
-    int32_t stoneCount;
-    PointPatterns patterns[24][24];
-    int32_t valueTotal[2];
-    int32_t dirMask[4][2][24][24];
-    int32_t rowMask[5][2][24];
-    int32_t topMask[5][2];
-};
-
-void save(BoardFields& b) {
-    std::memcpy(b.cells, engine.cells, sizeof b.cells);
-    b.lineWords = engine.lineWords;
-    b.hashKey = engine.hashKey;
-    std::memcpy(b.stoneList, engine.stoneList, sizeof b.stoneList);
-    b.stoneCount = engine.stoneCount;
-    std::memcpy(b.patterns, engine.patterns, sizeof b.patterns);
-    std::memcpy(b.valueTotal, engine.valueTotal, sizeof b.valueTotal);
-    std::memcpy(b.dirMask, engine.dirMask, sizeof b.dirMask);
-    std::memcpy(b.rowMask, engine.rowMask, sizeof b.rowMask);
-    std::memcpy(b.topMask, engine.topMask, sizeof b.topMask);
-}
-
-void restore(const BoardFields& b) {
-    std::memcpy(engine.cells, b.cells, sizeof b.cells);
-    engine.lineWords = b.lineWords;
-    engine.hashKey = b.hashKey;
-    std::memcpy(engine.stoneList, b.stoneList, sizeof b.stoneList);
-    engine.stoneCount = b.stoneCount;
-    std::memcpy(engine.patterns, b.patterns, sizeof b.patterns);
-    std::memcpy(engine.valueTotal, b.valueTotal, sizeof b.valueTotal);
-    std::memcpy(engine.dirMask, b.dirMask, sizeof b.dirMask);
-    std::memcpy(engine.rowMask, b.rowMask, sizeof b.rowMask);
-    std::memcpy(engine.topMask, b.topMask, sizeof b.topMask);
-}
-
-// The first field in which the engine differs from `want`, or nullptr.
-const char* firstDifference(const BoardFields& want) {
-    if (std::memcmp(want.cells, engine.cells, sizeof want.cells) != 0) return "cells";
-    if (std::memcmp(&want.lineWords, &engine.lineWords, sizeof want.lineWords) != 0) {
-        return "lineWords";
-    }
-    if (want.hashKey != engine.hashKey) return "hashKey";
-    if (want.stoneCount != engine.stoneCount ||
-        std::memcmp(want.stoneList, engine.stoneList, sizeof(StonePoint) * want.stoneCount) != 0) {
-        return "stoneList";
-    }
-    for (int x = 0; x < maxBoardSide; ++x) {
-        for (int y = 0; y < maxBoardSide; ++y) {
-            if (std::memcmp(&want.patterns[x][y], &engine.patterns[x][y], sizeof(PointPatterns)) !=
-                0) {
-                return "patterns";
-            }
-        }
-    }
-    if (std::memcmp(want.valueTotal, engine.valueTotal, sizeof want.valueTotal) != 0) {
-        return "valueTotal";
-    }
-    if (std::memcmp(want.dirMask, engine.dirMask, sizeof want.dirMask) != 0) return "dirMask";
-    if (std::memcmp(want.rowMask, engine.rowMask, sizeof want.rowMask) != 0) return "rowMask";
-    if (std::memcmp(want.topMask, engine.topMask, sizeof want.topMask) != 0) return "topMask";
-    return nullptr;
-}
-
 BoardFields before;
 BoardFields expected;
 
@@ -246,19 +179,19 @@ enum class Op { place, remove, placeLight, removeLight };
 // Runs one operation the reference way, then the engine's way from the same
 // state, and reports the first field where they part.
 const char* runBothWays(Op op, int x, int y, int colour) {
-    save(before);
+    saveBoard(before);
     const bool light = op == Op::placeLight || op == Op::removeLight;
     const bool placing = op == Op::place || op == Op::placeLight;
     referenceChange(x, y, placing ? colour : empty, colour, light);
-    save(expected);
-    restore(before);
+    saveBoard(expected);
+    restoreBoard(before);
     switch (op) {
         case Op::place: placeStone(x, y, colour); break;
         case Op::remove: removeStone(x, y, colour); break;
         case Op::placeLight: placeStoneLight(x, y, colour); break;
         case Op::removeLight: removeStoneLight(x, y, colour); break;
     }
-    return firstDifference(expected);
+    return boardDifference(expected);
 }
 
 struct Lcg {
@@ -391,10 +324,10 @@ void walk(uint64_t seed, int operations, WalkWay way, std::vector<BoardFields>* 
     auto reached = [&]() -> const char* {
         if (way == WalkWay::refresh) {
             states->emplace_back();
-            save(states->back());
+            saveBoard(states->back());
             return nullptr;
         }
-        return firstDifference((*states)[step++]);
+        return boardDifference((*states)[step++]);
     };
     for (int op = 0; op < operations; ++op) {
         const int roll = rng.next(10);

@@ -24,6 +24,7 @@
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
 #include "board/tables.h"
+#include "board_setup.h"
 #include "rules/foul_test.h"
 #include "rules/threat_search.h"
 
@@ -103,46 +104,7 @@ Layout chain(int k) {
     return l;
 }
 
-struct Snapshot {
-    int32_t cells[24][24];
-    LineWords lineWords;
-    uint64_t hashKey;
-    StonePoint stoneList[maxPoints];
-    int32_t stoneCount;
-    PointPatterns patterns[24][24];
-    int32_t valueTotal[2];
-    int32_t dirMask[4][2][24][24];
-    int32_t rowMask[5][2][24];
-    int32_t topMask[5][2];
-
-    void take() {
-        std::memcpy(cells, engine.cells, sizeof cells);
-        lineWords = engine.lineWords;
-        hashKey = engine.hashKey;
-        std::memcpy(stoneList, engine.stoneList, sizeof stoneList);
-        stoneCount = engine.stoneCount;
-        std::memcpy(patterns, engine.patterns, sizeof patterns);
-        std::memcpy(valueTotal, engine.valueTotal, sizeof valueTotal);
-        std::memcpy(dirMask, engine.dirMask, sizeof dirMask);
-        std::memcpy(rowMask, engine.rowMask, sizeof rowMask);
-        std::memcpy(topMask, engine.topMask, sizeof topMask);
-    }
-    void expectUnchanged() const {
-        EXPECT_EQ(std::memcmp(cells, engine.cells, sizeof cells), 0);
-        EXPECT_EQ(std::memcmp(&lineWords, &engine.lineWords, sizeof lineWords), 0);
-        EXPECT_EQ(hashKey, engine.hashKey);
-        EXPECT_EQ(stoneCount, engine.stoneCount);
-        // Entries past stoneCount are not part of the state.
-        EXPECT_EQ(std::memcmp(stoneList, engine.stoneList, sizeof(StonePoint) * stoneCount), 0);
-        EXPECT_EQ(std::memcmp(patterns, engine.patterns, sizeof patterns), 0);
-        EXPECT_EQ(std::memcmp(valueTotal, engine.valueTotal, sizeof valueTotal), 0);
-        EXPECT_EQ(std::memcmp(dirMask, engine.dirMask, sizeof dirMask), 0);
-        EXPECT_EQ(std::memcmp(rowMask, engine.rowMask, sizeof rowMask), 0);
-        EXPECT_EQ(std::memcmp(topMask, engine.topMask, sizeof topMask), 0);
-    }
-};
-
-Snapshot snapshot;  // large; kept out of the test frames
+BoardFields snapshot;  // large; kept out of the test frames
 
 int32_t search(int side) {
     const int32_t v = threatSearch(0, side, 0, 0);
@@ -232,12 +194,12 @@ TEST(ThreatSearch, BoardIsUnchangedAfterTheSearch) {
     for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
         for (int attacker : {black, white}) {
             build(rule, 15, chain(4), attacker);
-            snapshot.take();
+            saveBoard(snapshot);
             EXPECT_GT(search(attacker), 0);
-            snapshot.expectUnchanged();
-            snapshot.take();
+            EXPECT_STREQ(boardDifference(snapshot), nullptr);
+            saveBoard(snapshot);
             EXPECT_EQ(search(3 - attacker), 0);
-            snapshot.expectUnchanged();
+            EXPECT_STREQ(boardDifference(snapshot), nullptr);
         }
     }
 }
@@ -317,10 +279,10 @@ TEST(ThreatSearch, WeakFourIsNeverPlayed) {
     build(ruleFreestyle, 15, l, black);
     ASSERT_EQ(engine.patterns[7][5].lineValueSum[0], 256);
     engine.nodeCount = 0;
-    snapshot.take();
+    saveBoard(snapshot);
     EXPECT_EQ(search(black), 0);
     EXPECT_EQ(engine.nodeCount, 1);
-    snapshot.expectUnchanged();
+    EXPECT_STREQ(boardDifference(snapshot), nullptr);
 }
 
 TEST(ThreatSearch, ImmediateWinsNeedNoTable) {
@@ -409,13 +371,13 @@ TEST(ThreatSearch, ReplacementKeepsANearerEntryOfThisMove) {
 
 TEST(ThreatSearch, StopRequestAbortsWithoutStoring) {
     build(ruleStandard, 15, chain(4), black);
-    snapshot.take();
+    saveBoard(snapshot);
     engine.nodeCount = 1022;  // the second node is number 1024
     engine.stopRequested.store(1);
     EXPECT_EQ(threatSearch(0, black, 0, 0), 0);
     EXPECT_EQ(engine.searchAborted, 1);
     EXPECT_EQ(engine.nodeCount, 1024);
-    snapshot.expectUnchanged();
+    EXPECT_STREQ(boardDifference(snapshot), nullptr);
     // Nothing was stored on the way out: the full search still wins.
     engine.stopRequested.store(0);
     engine.searchAborted = 0;
