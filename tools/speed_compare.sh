@@ -78,14 +78,13 @@ mkdir -p "$work"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+source tools/build_rev.sh
 # build NAME SOURCE_DIR CMAKE_ARGS...: Release build of the bench in work/NAME.
 build() {
   local name="$1" src="$2"
   shift 2
-  local dir="$work/$name" log="$work/$name.log"
   echo "building $name ($src${*:+, $*})" >&2
-  { cmake -S "$src" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" &&
-    cmake --build "$dir" -j"$(nproc)" --target "$target"; } >"$log" 2>&1
+  release_build "$src" "$work/$name" "$work/$name.log" "$target" "$@"
 }
 fail_build() {
   tail -n 30 "$work/$1.log" >&2
@@ -99,12 +98,8 @@ if [ "$base_rev" = "." ]; then
   base_label="working tree"
   build base "$base_src" "${base_args[@]}" || fail_build base
 else
-  commit=$(git rev-parse --verify --quiet "$base_rev^{commit}") ||
-    { echo "speed_compare: no commit $base_rev" >&2; exit 2; }
   base_src="$tmp/base"
-  mkdir -p "$base_src"
-  git archive "$commit" | tar -x -C "$base_src"
-  base_label="$(git rev-parse --short "$commit")"
+  base_label=$(export_rev "$base_rev" "$base_src") || exit 2
   if [ "$metric" = cpu ] && ! grep -q 'cpu nps' "$base_src/tools/bench.cpp"; then
     cp "$base_src/tools/bench.cpp" "$tmp/bench.base.cpp"
     cp tools/bench.cpp "$base_src/tools/bench.cpp"

@@ -64,17 +64,26 @@ def parse_move_list(text):
     return rule, size, moves
 
 
-def to_sgf(rule, width, height, moves, result=None, names=("", "")):
+def to_sgf(rule, width, height, moves, result=None, names=("", ""), comments=None,
+           game_comment="", application="Zorvan board"):
+    """`comments`, when given, holds one text per move (empty for none), kept
+    as the move's C property; `game_comment` goes into GC."""
     size = "%d" % width if width == height else "%d:%d" % (width, height)
-    head = "FF[4]GM[4]CA[UTF-8]AP[Zorvan board]SZ[%s]RU[%s]" % (size, SGF_RULE_NAMES[rule])
+    head = "FF[4]GM[4]CA[UTF-8]AP[%s]SZ[%s]RU[%s]" % (_sgf_escape(application), size,
+                                                      SGF_RULE_NAMES[rule])
     if names[0]:
         head += "PB[%s]" % _sgf_escape(names[0])
     if names[1]:
         head += "PW[%s]" % _sgf_escape(names[1])
     if result:
         head += "RE[%s]" % result_text(result)
+    if game_comment:
+        head += "GC[%s]" % _sgf_escape(game_comment)
     nodes = ["%s[%s%s]" % ("B" if i % 2 == 0 else "W", chr(97 + y), chr(97 + x))
              for i, (x, y) in enumerate(moves)]
+    if comments:
+        nodes = [node + ("C[%s]" % _sgf_escape(text) if text else "")
+                 for node, text in zip(nodes, list(comments) + [""] * len(nodes))]
     return "(;" + head + "".join(";" + node for node in nodes) + ")\n"
 
 

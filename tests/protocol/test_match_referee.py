@@ -140,7 +140,8 @@ class RenjuFouls(unittest.TestCase):
 
 
 # A scripted brain: plays its --moves in order (skipping taken points), then the
-# first free point in scan order. --misbehave makes it fail in one way.
+# first free point in scan order. --misbehave (or INFO fake_misbehave) makes it
+# fail in one way; "crash-as-black" only when asked for the first move.
 FAKE_BRAIN = r'''
 import sys, time
 args = sys.argv[1:]
@@ -150,10 +151,10 @@ misbehave = args[args.index("--misbehave") + 1] if "--misbehave" in args else ""
 size, taken, turns = 15, set(), 0
 def out(line):
     sys.stdout.write(line + "\n"); sys.stdout.flush()
-def move():
+def move(opening_move=False):
     global turns
     turns += 1
-    if misbehave == "crash":
+    if misbehave == "crash" or (misbehave == "crash-as-black" and opening_move):
         sys.exit(3)
     if misbehave == "slow":
         time.sleep(1.0)
@@ -174,7 +175,9 @@ for line in sys.stdin:
     if word == "START":
         size = int(line.split()[1]); out("MESSAGE fake"); out("OK")
     elif word == "BEGIN":
-        move()
+        move(opening_move=True)
+    elif word == "INFO" and line.split()[1:2] == ["fake_misbehave"]:
+        misbehave = line.split()[2]
     elif word == "TURN":
         taken.add(tuple(map(int, line.split()[1].split(",")))); move()
     elif word == "BOARD":
@@ -233,7 +236,7 @@ class Matches(unittest.TestCase):
         self.assertEqual(status, 0, text)
         self.assertEqual(text.strip().splitlines()[-1], "1 passed, 0 failed")
         with open(os.path.join(out_dir, "game-001.txt")) as f:
-            moves = [l.strip() for l in f if not l.startswith("#")]
+            moves = [l.split("#")[0].strip() for l in f if not l.startswith("#")]
         self.assertEqual(moves, ["7,3", "0,0", "7,4", "0,2", "7,5", "0,4", "7,6", "0,6", "7,7"])
 
     def test_colours_are_swapped_in_the_second_game(self):

@@ -1,0 +1,243 @@
+"""The match runner as a strength test: its statistics against worked
+examples, and matches of scripted brains played several at a time, with
+settings for one side only, mixed rules and a sequential stopping rule."""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+TOOLS = os.path.join(ROOT, "tools")
+sys.path.insert(0, TOOLS)
+sys.path.insert(1, os.path.join(ROOT, "webboard"))
+
+import elo  # noqa: E402
+from match import late_by_load, schedule  # noqa: E402
+from records import parse_sgf  # noqa: E402
+from test_match_referee import FAKE_BRAIN, skip_with_wrapper  # noqa: E402
+
+
+@skip_with_wrapper
+class Statistics(unittest.TestCase):
+    def test_score_and_elo(self):
+        self.assertAlmostEqual(elo.elo_of_score(0.5), 0.0)
+        # 3 points to 1: 400 * log10(3).
+        self.assertAlmostEqual(elo.elo_of_score(0.75), 190.8485, places=3)
+        self.assertAlmostEqual(elo.elo_of_score(0.25), -190.8485, places=3)
+        for e in (-300.0, -12.5, 0.0, 70.0, 500.0):
+            self.assertAlmostEqual(elo.elo_of_score(elo.expected_score(e)), e, places=6)
+        # A sweep is clipped, not infinite.
+        self.assertLess(elo.elo_of_score(1.0), 3000.0)
+        self.assertGreater(elo.elo_of_score(0.0), -3000.0)
+
+    def test_interval_over_pairs(self):
+        # Ten pairs: five split 1-1, five won 2-0. Mean 0.75, pair variance
+        # 0.0625, standard error 0.25 / sqrt(10); 95% ends at scores
+        # 0.75 -+ 0.15495, that is +66.86 and +391.47 Elo.
+        counts = elo.pentanomial([1.0] * 5 + [2.0] * 5)
+        self.assertEqual(counts, [0, 0, 5, 0, 5])
+        e = elo.estimate(counts, 15, 0, 5)
+        self.assertEqual((e.model, e.samples), ("pentanomial", 10))
+        self.assertAlmostEqual(e.elo, 190.85, places=2)
+        self.assertAlmostEqual(e.lower, 66.86, places=2)
+        self.assertAlmostEqual(e.upper, 391.47, places=2)
+        self.assertAlmostEqual(e.margin, (391.47 - 66.86) / 2, places=1)
+        self.assertTrue(e.line().startswith("Elo +190.8 ± 162.3 (95%)"), e.line())
+
+    def test_interval_over_games_without_pairs(self):
+        # 6 wins, 2 losses, 2 draws: mean 0.7, game variance 0.16.
+        e = elo.estimate([0] * 5, 6, 2, 2)
+        self.assertEqual((e.model, e.samples), ("trinomial", 10))
+        self.assertAlmostEqual(e.elo, 147.19, places=2)
+        self.assertAlmostEqual(e.lower, -33.40, places=2)
+        self.assertAlmostEqual(e.upper, 504.03, places=2)
+        self.assertIsNone(elo.estimate([0] * 5, 0, 0, 0))
+
+    def test_pairs_that_always_split_show_equal_engines(self):
+        # Unbalanced openings: every pair 1-1. Over games it looks like a
+        # coin toss; over pairs it is exactly even.
+        paired = elo.estimate(elo.pentanomial([1.0] * 20), 20, 20, 0)
+        unpaired = elo.estimate([0] * 5, 20, 20, 0)
+        self.assertAlmostEqual(paired.elo, 0.0)
+        self.assertAlmostEqual(paired.margin, 0.0)
+        self.assertGreater(unpaired.margin, 100.0)
+
+    def test_sprt(self):
+        lower, upper = elo.sprt_bounds(0.05, 0.05)
+        self.assertAlmostEqual(lower, -2.944439, places=5)
+        self.assertAlmostEqual(upper, 2.944439, places=5)
+        self.assertAlmostEqual(elo.sprt_bounds(0.05, 0.10)[0], -2.251292, places=5)
+        # Mean 0.75, variance 0.0625 over 10 pairs; s0 = 0.5, s1 = 0.6
+        # (elo1 = 400 log10 1.5): 10 * 0.1 * (1.5 - 1.1) / 0.125 = 3.2.
+        counts = [0, 0, 5, 0, 5]
+        llr = elo.sprt_llr(counts, 0.0, 400.0 * 0.17609125905568124)
+        self.assertAlmostEqual(llr, 3.2, places=6)
+        self.assertEqual(elo.sprt_verdict(llr, (lower, upper)), "H1")
+        self.assertEqual(elo.sprt_verdict(-llr, (lower, upper)), "H0")
+        self.assertIsNone(elo.sprt_verdict(1.0, (lower, upper)))
+        # Mirrored results give the mirrored ratio between symmetric hypotheses.
+        self.assertAlmostEqual(elo.sprt_llr([5, 0, 5, 0, 0], -10.0, 10.0),
+                               -elo.sprt_llr([0, 0, 5, 0, 5], -10.0, 10.0))
+        self.assertEqual(elo.sprt_llr([0] * 5, 0.0, 10.0), 0.0)
+        self.assertEqual(elo.sprt_llr([0, 0, 7, 0, 0], 0.0, 10.0), 0.0)
+        # A clean sweep has no variance but still decides.
+        self.assertGreater(elo.sprt_llr([0, 0, 0, 0, 12], 0.0, 10.0), upper)
+        self.assertLess(elo.sprt_llr([12, 0, 0, 0, 0], 0.0, 10.0), lower)
+
+    def test_schedule_pairs_openings_and_spreads_variants(self):
+        class V:
+            def __init__(self, n):
+                self.openings = [None] * n
+        jobs = schedule([V(3), V(2)], 10, 1)
+        # Both games of an opening come together, colours swapped.
+        self.assertEqual([(v, o, s) for _, v, o, s in jobs[:4]],
+                         [(0, 0, False), (0, 0, True), (1, 0, False), (1, 0, True)])
+        self.assertEqual([(v, o) for _, v, o, _ in jobs[4:]],
+                         [(0, 1), (0, 1), (1, 1), (1, 1), (0, 2), (0, 2)])
+        # Openings wrap around a short file and --first-opening shifts them.
+        self.assertEqual([o for _, _, o, _ in schedule([V(2)], 6, 2)], [1, 1, 0, 0, 1, 1])
+
+    def test_a_late_move_is_put_down_to_the_machine_only_when_the_wait_explains_it(self):
+        def game(ms, limit, wait, failures=1):
+            return {"late": (1, ms, limit, wait),
+                    "failures": [(1, "time", "late")] * failures}
+        self.assertTrue(late_by_load(game(380.0, 200, 200.0)))
+        self.assertFalse(late_by_load(game(380.0, 200, 150.0)))
+        self.assertFalse(late_by_load(game(380.0, 200, 500.0, failures=2)))
+        self.assertFalse(late_by_load({"late": None, "failures": [(0, "crash", "")]}))
+
+
+@skip_with_wrapper
+class StrengthMatches(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.brain = os.path.join(cls.dir.name, "fake_brain.py")
+        with open(cls.brain, "w") as f:
+            f.write(FAKE_BRAIN)
+        cls.openings = os.path.join(cls.dir.name, "openings.txt")
+        with open(cls.openings, "w") as f:
+            f.write("-\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    # Black makes five in row 7 while white plays along row 0, so whoever of
+    # the two is black wins: engine 1's script also wins as white, since
+    # engine 2's row-0 stones never make five.
+    BLACK_FIVE = "7,3 7,4 7,5 7,6 7,7"
+    WHITE_FAR = "0,0 0,2 0,4 0,6 0,8"
+
+    def fake(self, moves="", misbehave=""):
+        command = "%s %s" % (sys.executable, self.brain)
+        if moves:
+            command += " --moves '%s'" % moves
+        if misbehave:
+            command += " --misbehave " + misbehave
+        return command
+
+    def run_match(self, *options, engine2=None):
+        out_dir = tempfile.mkdtemp(dir=self.dir.name)
+        proc = subprocess.run(
+            [sys.executable, os.path.join(TOOLS, "match.py"), self.fake(self.BLACK_FIVE),
+             engine2 or self.fake(self.WHITE_FAR), "--timeout-turn", "1000", "--tolerance",
+             "500", "--out", out_dir] + list(options),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        text = proc.stdout.decode()
+        with open(os.path.join(out_dir, "summary.json")) as f:
+            summary = json.load(f)
+        return proc.returncode, text, out_dir, summary
+
+    def test_games_at_once_keep_their_records_apart(self):
+        status, text, out_dir, summary = self.run_match(
+            "--openings", self.openings, "--games", "4", "--concurrency", "2",
+            "--name1", "first", "--name2", "second")
+        self.assertEqual(status, 0, text)
+        self.assertIn("first against second: 4 wins, 0 losses, 0 draws of 4 games", text)
+        self.assertIn("pairs by first's points (0, 1/2, 1, 3/2, 2): 0 0 0 0 2", text)
+        self.assertRegex(text, r"\nElo \+\d+\.\d ± \d+\.\d \(95%\)\n")
+        for number in (1, 2, 3, 4):
+            with open(os.path.join(out_dir, "game-%03d.txt" % number)) as f:
+                lines = f.read().splitlines()
+            moves = [l.split("#")[0].strip() for l in lines if not l.startswith("#")]
+            first_black = number % 2 == 1
+            ours = ["7,3", "7,4", "7,5", "7,6", "7,7"]
+            theirs = ["0,0", "0,2", "0,4", "0,6"]
+            expected = ([m for pair in zip(ours, theirs + [""]) for m in pair][:9]
+                        if first_black else
+                        [m for pair in zip(theirs + ["0,8"], ours) for m in pair])
+            self.assertEqual(moves, expected, number)
+            # Every move names its player and think time.
+            self.assertRegex(lines[-1], r"# first \d+ ms$")
+            self.assertIn("# black: %s" % ("first" if first_black else "second"), lines[0])
+            with open(os.path.join(out_dir, "game-%03d.sgf" % number)) as f:
+                sgf = f.read()
+            _, size, sgf_moves = parse_sgf(sgf)
+            self.assertEqual((size, ["%d,%d" % m for m in sgf_moves]), ((15, 15), expected))
+            self.assertIn("RE[%s+]" % ("B" if first_black else "W"), sgf)
+        self.assertEqual((summary["games"], summary["wins"], summary["pentanomial"]),
+                         (4, 4, [0, 0, 0, 0, 2]))
+        self.assertEqual(sorted(r["game"] for r in summary["records"]), [1, 2, 3, 4])
+
+    def test_a_failing_brain_loses_exactly_its_own_games(self):
+        # Engine 2 crashes whenever it is black; two games run at once.
+        status, text, _, summary = self.run_match(
+            "--openings", self.openings, "--games", "4", "--concurrency", "2",
+            engine2=self.fake(self.WHITE_FAR, "crash-as-black"))
+        self.assertEqual(status, 1)
+        failures = [l for l in text.splitlines() if l.startswith("     failure:")]
+        self.assertEqual(len(failures), 2, text)
+        self.assertTrue(all(" E2 crash: " in l for l in failures), failures)
+        self.assertEqual(sorted(f["game"] for f in summary["failures"]), [2, 4])
+        self.assertEqual(summary["engines"][1]["failures"]["crash"], 2)
+        self.assertEqual(summary["engines"][0]["failures"], {k: 0 for k in summary["engines"][0]
+                                                             ["failures"]})
+        self.assertIn("E1 against E2: 4 wins", text)
+        self.assertTrue(text.rstrip().endswith("2 passed, 2 failed"), text)
+
+    def test_settings_go_to_one_side_only(self):
+        status, text, _, summary = self.run_match(
+            "--openings", self.openings, "--games", "2", "--info2", "fake_misbehave error")
+        self.assertEqual(status, 1)
+        self.assertEqual({(f["engine"], f["kind"]) for f in summary["failures"]},
+                         {("E2", "protocol")})
+        self.assertEqual(summary["engines"][0]["failures"]["protocol"], 0)
+        self.assertIn("(INFO fake_misbehave error)", text)
+        status, text, _, summary = self.run_match(
+            "--openings", self.openings, "--games", "2", "--info1", "fake_misbehave crash")
+        self.assertEqual([(f["engine"], f["kind"]) for f in summary["failures"]],
+                         [("E1", "crash")] * 2)
+        self.assertIn("E1 against E2: 0 wins, 2 losses", text)
+
+    def test_mixed_rules_are_tallied_apart(self):
+        status, text, _, summary = self.run_match(
+            "--variant", "freestyle:15:" + self.openings, "--variant",
+            "standard:15:" + self.openings, "--games", "6", "--concurrency", "2")
+        self.assertEqual(status, 0, text)
+        rows = {v["rule"]: (v["games"], v["wins"]) for v in summary["variants"]}
+        self.assertEqual(rows, {"freestyle": (4, 4), "standard": (2, 2)})
+        self.assertRegex(text, r"freestyle 15x15 +4 +4 +0 +0 100\.0%")
+        self.assertRegex(text, r"standard 15x15 +2 +2 +0 +0 100\.0%")
+        self.assertEqual(len([l for l in text.splitlines() if "[standard 15x15] five" in l]), 2)
+
+    def test_the_sequential_test_stops_when_the_answer_is_clear(self):
+        status, text, _, summary = self.run_match(
+            "--openings", self.openings, "--games", "60", "--concurrency", "2",
+            "--sprt", "0", "20")
+        self.assertEqual(status, 0, text)
+        self.assertEqual(summary["sprt"]["verdict"], "H1")
+        self.assertLess(summary["games"], 60)
+        self.assertGreaterEqual(summary["sprt"]["llr"], summary["sprt"]["bounds"][1])
+        self.assertIn("elo1 accepted", text)
+        llrs = [float(l.split()[2]) for l in text.splitlines() if l.startswith("     SPRT:")]
+        self.assertEqual(len(llrs), summary["games"])
+        self.assertEqual(llrs, sorted(llrs))  # every pair won: the ratio only grows
+
+
+if __name__ == "__main__":
+    unittest.main()
