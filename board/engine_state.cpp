@@ -20,6 +20,12 @@ void initEngineState() {
     engine.requestedRule.store(ruleFreestyle);
     engine.timeout_turn.store(30000);
     engine.time_left.store(1000000000);
+    engine.max_depth.store(0);
+    engine.max_node.store(0);
+    engine.show_detail.store(0);
+    engine.depthLimit = 0;
+    engine.nodeLimit = 0;
+    engine.showDetail = false;
     engine.moveCount = 0;
     engine.blockedCount = 0;
     engine.builtForRule = -1;
@@ -72,5 +78,6 @@ bool searchShouldStop() {
     stopGaps.lastTestUs = now;
 #endif
     return engine.turnBudget <= nowMs() - engine.searchStart + 30 ||
+           (engine.nodeLimit > 0 && engine.nodeCount >= engine.nodeLimit) ||
            engine.stopRequested.load(std::memory_order_relaxed) > 0;
 }

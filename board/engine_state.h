@@ -232,6 +232,12 @@ struct EngineState {
     // owner of the board copies from here when it takes the state, so a rule
     // changed during a think never reaches that think.
     std::atomic<int32_t> requestedRule;
+    // Analysis settings: the deepest iteration a think may run and the nodes
+    // it may search (0 or less: no limit), and the per-depth report switch.
+    // Read once at the start of each think, like the time settings.
+    std::atomic<int32_t> max_depth;
+    std::atomic<int32_t> max_node;
+    std::atomic<int32_t> show_detail;
 
     // --- think thread -------------------------------------------------------
     int32_t thinkCommand;  // 0 think, -1 end the thread
@@ -313,6 +319,14 @@ struct EngineState {
     int32_t lastSearchValue;
     int32_t searchAborted;
     int32_t singleRootMove;
+    // This think's copies of the analysis settings; 0 means no limit. The
+    // node limit is tested beside the clock, every 1024 nodes, so a think it
+    // ends stops at the same node on every run and on both word sizes.
+    int32_t depthLimit;
+    int64_t nodeLimit;
+    bool showDetail;
+    // Distance from the root of the deepest node of the running iteration.
+    int32_t deepestPly;
 
     // --- node search ------------------------------------------------------------
     ScoredMove moveLists[maxPoints][maxPoints];
@@ -391,7 +405,7 @@ inline int codeAt(uint32_t codeWord, int d) { return static_cast<int>((codeWord 
 int64_t nowMs();
 
 // True when the running search must stop: its budget is spent (30 ms kept in
-// reserve) or the main thread asked for a stop.
+// reserve), its node limit is reached, or the main thread asked for a stop.
 bool searchShouldStop();
 
 #ifdef ZORVAN_STOP_GAPS

@@ -1,13 +1,15 @@
-// INFO settings: the manager's time limits and rule.
+// INFO settings: the manager's time limits and rule, and the analysis
+// settings (depth and node limits, the per-depth report).
 //
 // INFO is the one command handled while a think may be running, so it writes
-// nothing but atomics: the two time limits, which the think driver reads once
-// at the start of each think, and the requested rule. The rule is not written
-// into `rule` here: the board and every search read `rule` directly, and a
-// value changing under a running search would make it judge a board built for
-// one rule with the other's win test. The owner of the board copies the
-// request in when it takes the state back (the preparation step of every
-// position command), so a new rule always starts at a board build.
+// nothing but atomics: the time limits and the analysis settings, which the
+// think driver reads once at the start of each think, and the requested rule.
+// The rule is not written into `rule` here: the board and every search read
+// `rule` directly, and a value changing under a running search would make it
+// judge a board built for one rule with the other's win test. The owner of
+// the board copies the request in when it takes the state back (the
+// preparation step of every position command), so a new rule always starts at
+// a board build.
 //
 // Keys are prefix matches tested in a fixed order, and a key that is read but
 // has no effect still has to be recognised, so that its value is never taken
@@ -22,7 +24,18 @@
 
 namespace {
 
-enum class InfoKey { maxMemory, timeoutMatch, timeoutTurn, timeLeft, gameType, rule, folder };
+enum class InfoKey {
+    maxMemory,
+    timeoutMatch,
+    timeoutTurn,
+    timeLeft,
+    gameType,
+    rule,
+    folder,
+    maxDepth,
+    maxNode,
+    showDetail,
+};
 
 struct InfoKeyName {
     const char* name;  // upper case: matchKeyword compares letters as capitals
@@ -38,6 +51,9 @@ constexpr InfoKeyName infoKeys[] = {
     {"GAME_TYPE", InfoKey::gameType},
     {"RULE", InfoKey::rule},
     {"FOLDER", InfoKey::folder},
+    {"MAX_DEPTH", InfoKey::maxDepth},
+    {"MAX_NODE", InfoKey::maxNode},
+    {"SHOW_DETAIL", InfoKey::showDetail},
 };
 
 }  // namespace
@@ -59,6 +75,9 @@ void commandInfo(const char* args) {
             case InfoKey::timeoutTurn: engine.timeout_turn.store(number); break;
             case InfoKey::timeLeft: engine.time_left.store(number); break;
             case InfoKey::rule: engine.requestedRule.store(ruleFromInfo(number)); break;
+            case InfoKey::maxDepth: engine.max_depth.store(number); break;
+            case InfoKey::maxNode: engine.max_node.store(number); break;
+            case InfoKey::showDetail: engine.show_detail.store(number); break;
             default: break;  // accepted without effect
         }
         return;

@@ -1,4 +1,5 @@
-// INFO settings: time limits and the rule, sent by the manager. Never answers.
+// INFO settings: time limits, the rule and the analysis settings, sent by the
+// manager. Never answers.
 #pragma once
 
 #include <cstdint>

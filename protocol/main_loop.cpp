@@ -40,9 +40,9 @@ int readByte(char* c) { return static_cast<int>(read(STDIN_FILENO, c, 1)); }
 std::mutex outputMutex;
 std::string* outputCapture = nullptr;
 
-// Longest line the engine prints: "ERROR ..." with two numbers, the banner, the
-// ABOUT text. 512 bytes leaves room for any of them.
-constexpr int maxOutputLine = 512;
+// Longest line the engine prints: the FORBID line, which may name every point
+// of a 24x24 board in four digits (2312 bytes); the others stay far shorter.
+constexpr int maxOutputLine = 4096;
 
 void writeFormatted(const char* format, va_list args, bool appendNewline) {
     char text[maxOutputLine + 2];
@@ -173,6 +173,12 @@ bool dispatchCommand() {
         commandBoard(rest);
     } else if ((rest = matchKeyword("TAKEBACK", line))) {
         commandTakeBack(rest);
+    } else if ((rest = matchKeyword("YXBOARD", line))) {
+        commandYxBoard(rest);
+    } else if (matchKeyword("YXSTOP", line)) {
+        requestStop();
+    } else if ((rest = matchKeyword("YXSHOWFORBID", line))) {
+        commandShowForbid(rest);
     } else {
         printLine("UNKNOWN command");
     }

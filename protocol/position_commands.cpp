@@ -31,12 +31,14 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdio>
 
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
 #include "board/tables.h"
 #include "protocol/main_loop.h"
 #include "protocol/think_thread.h"
+#include "rules/foul_test.h"
 
 const char* const bannerText = "MESSAGE Zorvan 1.0 Gomoku/Renju brain";
 
@@ -338,8 +340,11 @@ void commandBegin(const char*) {
     startThinking();
 }
 
-void commandBoard(const char*) {
-    prepareForCommand();
+namespace {
+
+// The stone lines of a BOARD or YXBOARD block, entered in order, up to the
+// line that ends the block. `keyword` names the block in its error line.
+void readStoneBlock(const char* keyword) {
     for (;;) {
         // At end of input the buffer is left empty, which ends the block like
         // any line that is not a stone line.
@@ -348,9 +353,9 @@ void commandBoard(const char*) {
         std::optional<StoneLine> stone = gotLine ? parseStoneLine(line) : std::nullopt;
         if (!stone || !onBoard(stone->x, stone->y) || stone->who < 1 || stone->who > 3) {
             if (!gotLine || !equalsIgnoringCase(line, "DONE")) {
-                printLine("ERROR x,y,who or DONE expected after BOARD");
+                printLine("ERROR x,y,who or DONE expected after %s", keyword);
             }
-            break;
+            return;
         }
         switch (stone->who) {
             case 1: playOwnMove(stone->x, stone->y); break;
@@ -358,7 +363,45 @@ void commandBoard(const char*) {
             default: enterBlockedPoint(stone->x, stone->y); break;
         }
     }
+}
+
+}  // namespace
+
+void commandBoard(const char*) {
+    prepareForCommand();
+    readStoneBlock("BOARD");
     startThinking();
+}
+
+// A front-end that only wants to show or analyse a position enters it without
+// a move coming back; the next TURN or BEGIN thinks from it.
+void commandYxBoard(const char*) {
+    prepareForCommand();
+    readStoneBlock("YXBOARD");
+}
+
+void commandShowForbid(const char*) {
+    // The board is the think's until its move is in: a running think is left
+    // alone, and its thread answers right after that move instead.
+    if (!queueForbiddenAnswer()) answerForbiddenPoints();
+}
+
+void answerForbiddenPoints() {
+    // Room for "FORBID ", four digits for every point of the largest board,
+    // the final dot.
+    char text[8 + 4 * maxPoints + 2];
+    int used = std::snprintf(text, sizeof text, "FORBID ");
+    if (engine.boardWidth > 0 && engine.rule == ruleRenju) {
+        renjuBuild();
+        for (int x = 0; x < engine.boardHeight; ++x) {
+            for (int y = 0; y < engine.boardWidth; ++y) {
+                if (engine.cells[x][y] != empty || isForbidden(x, y) != 1) continue;
+                used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used),
+                                      "%02d%02d", x, y);
+            }
+        }
+    }
+    printLine("%s.", text);
 }
 
 void commandTakeBack(const char* args) {

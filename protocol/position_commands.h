@@ -1,9 +1,10 @@
 // Position commands and the game record.
 //
-// START, RECTSTART, RESTART, TURN, PLAY, BEGIN, BOARD and TAKEBACK keep the
-// game record and the board bounds, and decide when the incremental board is
-// rebuilt from the record. The record never holds an off-board or repeated
-// point, whether or not the board is built.
+// START, RECTSTART, RESTART, TURN, PLAY, BEGIN, BOARD, YXBOARD and TAKEBACK
+// keep the game record and the board bounds, and decide when the incremental
+// board is rebuilt from the record. The record never holds an off-board or
+// repeated point, whether or not the board is built. YXSHOWFORBID reads the
+// position.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,14 @@ void commandPlay(const char* args);
 void commandBegin(const char* args);
 void commandBoard(const char* args);
 void commandTakeBack(const char* args);
+// YXBOARD: a BOARD block that enters the position and asks for no move.
+void commandYxBoard(const char* args);
+// YXSHOWFORBID: "FORBID " and black's forbidden points as xxyy, then ".".
+void commandShowForbid(const char* args);
+// The FORBID line for the position on the board; run by the board's owner.
+// Empty outside Renju: the rule is the current game's, as the last position
+// command took it from INFO.
+void answerForbiddenPoints();
 
 void startGame();
 void restartGame();

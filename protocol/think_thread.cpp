@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "board/engine_state.h"
+#include "protocol/position_commands.h"
 #include "search/think_driver.h"
 
 namespace {
@@ -22,6 +23,26 @@ bool thinkRequested = false;
 std::mutex doneMutex;
 std::condition_variable doneSignal;
 bool thinkDone = true;
+// FORBID answers asked for during the running think, guarded by doneMutex:
+// the think thread serves them before it sets thinkDone, so none is lost
+// between the main thread's test and the end of the think.
+int forbiddenAnswersDue = 0;
+
+// After a think, still owning the board: the FORBID answers due, then idle.
+void finishThink() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(doneMutex);
+            if (forbiddenAnswersDue == 0) {
+                thinkDone = true;
+                break;
+            }
+            --forbiddenAnswersDue;
+        }
+        answerForbiddenPoints();
+    }
+    doneSignal.notify_all();
+}
 
 std::thread thinkThread;
 
@@ -54,6 +75,15 @@ void stopAndWait() {
     doneSignal.wait(lock, [] { return thinkDone; });
 }
 
+void requestStop() { engine.stopRequested.store(1); }
+
+bool queueForbiddenAnswer() {
+    std::lock_guard<std::mutex> lock(doneMutex);
+    if (thinkDone) return false;
+    ++forbiddenAnswersDue;
+    return true;
+}
+
 void thinkThreadMain() {
     for (;;) {
         {
@@ -63,10 +93,6 @@ void thinkThreadMain() {
         }
         if (engine.thinkCommand == -1) return;
         if (engine.thinkCommand == 0) thinkDriver();
-        {
-            std::lock_guard<std::mutex> lock(doneMutex);
-            thinkDone = true;
-        }
-        doneSignal.notify_all();
+        finishThink();
     }
 }

@@ -17,5 +17,14 @@ void joinThinkThread();
 void startThinking();
 // Asks a running think to stop and blocks until the think thread is idle.
 void stopAndWait();
+// YXSTOP: asks a running think to answer now, without waiting for it. The
+// think still prints and plays its move; with no think running it does
+// nothing (the next think clears the request when it starts).
+void requestStop();
+// YXSHOWFORBID while the board may be the think's: true when a think is
+// running, and its thread then answers with answerForbiddenPoints right after
+// its move, before it reports itself idle; false when no think runs and the
+// caller owns the board.
+bool queueForbiddenAnswer();
 
 void thinkThreadMain();

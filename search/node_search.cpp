@@ -709,6 +709,8 @@ int32_t searchNode(int depth, int32_t alpha, int32_t beta, int side, int ext) {
     f.forcedBlock = firstGroupPoint(groupFive, f.opp, f.blockX, f.blockY);
     if (!f.forcedBlock && openFourWins(side)) return winValue + depth;
     if (!plyInRange(f.ply)) return outOfRangeLeaf(depth, side);
+    // For the per-depth report only; nothing in the search reads it.
+    if (f.ply > engine.deepestPly) engine.deepestPly = f.ply;
 
     if (!f.forcedBlock) {
         // 2. A table answer at a null-window node.

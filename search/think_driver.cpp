@@ -23,6 +23,13 @@
 // time. Nothing costly runs after the search stops: the speed line, one
 // placeStone and the move line.
 //
+// Analysis. INFO may add a depth and a node limit on top of the clock, and
+// ask for a report line per finished iteration. The limits are read once at
+// the start, like the budget. The node limit is tested where the clock is,
+// every 1024 nodes, so a think it ends stops at the same node on every run;
+// the report is printed between iterations and reads the tables without
+// searching, so it neither delays nor changes the search.
+//
 // Memory. The transposition and threat tables are set up at start-up, and a
 // failed allocation is retried at every board reset. While it fails, the
 // search must not run at all (the probe and store take the tables for
@@ -41,6 +48,7 @@
 #include "rules/evaluation.h"
 #include "rules/foul_test.h"
 #include "search/root_search.h"
+#include "search/search_report.h"
 #include "search/transposition.h"
 
 namespace {
@@ -127,10 +135,55 @@ bool safetyPass(int side, int opponent) {
     return best != noBest;
 }
 
+// The safety pass's move, for a root that names no playable point.
+struct SafetyMove {
+    bool anyPoint;  // some point was playable
+    int x;
+    int y;
+};
+
+// The first five point of side, else its first open-four point, in scan order.
+bool immediateWinPoint(int side, int& x, int& y) {
+    return firstGroupPoint(groupFive, side, x, y) || firstGroupPoint(groupOpenFour, side, x, y);
+}
+
+// The move the think answers with when its search ends with `result` taken at
+// `depth`: the root's choice, the five or open four itself for a win at the
+// root, the safety move when the root named no playable point (in Renju: every
+// block a foul), and the first empty point when no point is allowed at all.
+// The protocol has no pass, and an off-board answer is a broken brain to the
+// manager, so that last one is played and the manager judges the foul.
+void moveToPlay(int side, int32_t result, int depth, const SafetyMove& safety, int32_t& x,
+                int32_t& y) {
+    int32_t mx = engine.bestMove[0];
+    int32_t my = engine.bestMove[1];
+    int wx = 0, wy = 0;
+    if (result - depth >= winValue && immediateWinPoint(side, wx, wy)) {
+        mx = wx;
+        my = wy;
+    }
+    if (safety.anyPoint && !playablePoint(mx, my)) {
+        mx = safety.x;
+        my = safety.y;
+    }
+    if (!safety.anyPoint && !playablePoint(mx, my)) firstEmptyPoint(mx, my);
+    x = mx;
+    y = my;
+}
+
+// The iteration's line of the report, naming the move this think would play
+// if it ended now.
+void reportIteration(int depth, int32_t value, int side, const SafetyMove& safety) {
+    int32_t x = 0, y = 0;
+    moveToPlay(side, value, depth, safety, x, y);
+    reportDepth(depth, value, side, x, y);
+}
+
 // Iterative deepening from firstDepth. Returns the value of the last iteration
 // taken, or `result` untouched when none was; leaves iterationDepth at the
-// depth of that iteration.
-int32_t deepen(int side, int32_t result, int64_t shareOfRest) {
+// depth of that iteration. The depth and node limits come on top of the
+// clock: whichever is reached first ends the think.
+int32_t deepen(int side, int32_t result, int64_t shareOfRest, const SafetyMove& safety) {
     const int64_t boardPoints = static_cast<int64_t>(engine.boardWidth) * engine.boardHeight;
     for (int d = firstDepth;; ++d) {
         engine.iterationDepth = d;
@@ -139,16 +192,18 @@ int32_t deepen(int side, int32_t result, int64_t shareOfRest) {
             int64_t elapsed = nowMs() - engine.searchStart;
             bool timeLeft = elapsed * 4 < engine.turnBudget || engine.turnBudget <= shareOfRest;
             bool roomLeft = d + engine.moveCount <= boardPoints;
-            if (!timeLeft || !roomLeft || engine.stopRequested.load() > 0) {
+            bool nodesLeft = engine.nodeLimit <= 0 || engine.nodeCount < engine.nodeLimit;
+            if (!timeLeft || !roomLeft || !nodesLeft || engine.stopRequested.load() > 0) {
                 engine.iterationDepth = d - 1;
                 return result;
             }
         }
-        if (d > maxDepth) {
+        if (d > maxDepth || (engine.depthLimit > 0 && d > engine.depthLimit)) {
             engine.iterationDepth = d - 1;
             return result;
         }
         engine.singleRootMove = 0;
+        engine.deepestPly = 0;
         std::memset(engine.killerTable, 0, sizeof engine.killerTable);
         int32_t v = searchRoot(d, -rootWindow, rootWindow, side, 0);
         if (engine.searchAborted) {
@@ -160,6 +215,7 @@ int32_t deepen(int side, int32_t result, int64_t shareOfRest) {
             return v;
         }
         result = v;
+        if (engine.showDetail) reportIteration(d, v, side, safety);
         if (v >= mateThreshold || v <= -mateThreshold) return result;
         if (engine.singleRootMove && d >= 5) return result;
     }
@@ -183,9 +239,7 @@ void startThinkClock() { engine.thinkClockStart = nowMs(); }
 
 int pickImmediateWin(int side, int play) {
     int x = 0, y = 0;
-    if (!firstGroupPoint(groupFive, side, x, y) && !firstGroupPoint(groupOpenFour, side, x, y)) {
-        return 0;
-    }
+    if (!immediateWinPoint(side, x, y)) return 0;
     engine.bestMove[0] = x;
     engine.bestMove[1] = y;
     if (play) placeStone(x, y, side);
@@ -205,6 +259,11 @@ void thinkDriver() {
     if (freePoints < 1) freePoints = 1;
     const int64_t shareOfRest = timeLeft / freePoints;
     engine.nodeCount = 0;
+    const int32_t maxDepthSetting = engine.max_depth.load();
+    const int32_t maxNodeSetting = engine.max_node.load();
+    engine.depthLimit = maxDepthSetting > 0 ? maxDepthSetting : 0;
+    engine.nodeLimit = maxNodeSetting > 0 ? maxNodeSetting : 0;
+    engine.showDetail = engine.show_detail.load() != 0;
 
     // 2. Empty board: the centre, unless BOARD walled it off.
     if (engine.moveCount == 0) {
@@ -258,36 +317,30 @@ void thinkDriver() {
     // 5. A move that is at least not a blunder one ply deep. The evaluation's
     // scratch list is chosen by iterationDepth, which belongs to this think now.
     engine.iterationDepth = 0;
-    bool anyPoint = safetyPass(side, opponent);
+    const bool anyPoint = safetyPass(side, opponent);
     int32_t result = anyPoint ? 0 : 1;
-    const int safeX = engine.bestMove[0], safeY = engine.bestMove[1];
+    const SafetyMove safety{anyPoint, engine.bestMove[0], engine.bestMove[1]};
 
     // 6-7. Deepen, unless the tables the search needs are missing.
     if (hashTablesReady()) {
-        result = deepen(side, result, shareOfRest);
+        // A think under a depth or node limit is one whose move must come out
+        // the same whenever the position and the settings are the same. What
+        // earlier thinks left in the tables changes the move order and so the
+        // tree, so such a think starts from empty tables, as a fresh process
+        // does; clearing them takes a few milliseconds.
+        if (engine.depthLimit > 0 || engine.nodeLimit > 0) clearHashTables();
+        result = deepen(side, result, shareOfRest, safety);
     } else {
         printLine("MESSAGE search off: no memory for the hash tables, playing the one-ply move");
     }
 
     // 8. The result of the think; a win at the root is played as the five or
-    // open four itself.
+    // open four itself, and a root without a playable move falls back on the
+    // safety pass.
     engine.lastSearchValue = result;
     const int64_t end = nowMs();
     engine.searchStart = end - engine.searchStart;
-    if (result - engine.iterationDepth >= winValue) pickImmediateWin(side, 0);
-    // A root that could list no move at all (in Renju: every block a foul)
-    // leaves no move; a lost position still gets the best allowed point.
-    if (anyPoint && !playablePoint(engine.bestMove[0], engine.bestMove[1])) {
-        engine.bestMove[0] = safeX;
-        engine.bestMove[1] = safeY;
-    }
-    // No allowed point at all: in Renju black can be left with forbidden points
-    // only. The protocol has no pass, and an off-board answer is a broken brain
-    // to the manager, so the first empty point is played and the manager judges
-    // the foul.
-    if (!anyPoint && !playablePoint(engine.bestMove[0], engine.bestMove[1])) {
-        firstEmptyPoint(engine.bestMove[0], engine.bestMove[1]);
-    }
+    moveToPlay(side, result, engine.iterationDepth, safety, engine.bestMove[0], engine.bestMove[1]);
 
     // 9. The speed line, the move into the record, the move line.
     answer(end - engine.thinkClockStart);

@@ -310,6 +310,18 @@ int32_t probeEntry(int depth, int32_t alpha, int32_t beta, int side, uint64_t ke
     return noValue;
 }
 
+bool tableMove(int side, uint64_t key, int& x, int& y) {
+    if (engine.hashTable[side - 1] == nullptr) return false;
+    for (const HashEntry& e : bucketOf(side, key).entries) {
+        if (e.flags == 0 || !matches(e, key)) continue;
+        if (e.moves[0][0] < 0 || e.moves[0][1] < 0) return false;
+        x = e.moves[0][0];
+        y = e.moves[0][1];
+        return true;
+    }
+    return false;
+}
+
 void storeEntry(int depth, int32_t value, int bound, int side, const int moveX[3],
                 const int moveY[3]) {
     const uint64_t key = engine.hashKey;

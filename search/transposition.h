@@ -35,6 +35,11 @@ void clearHashTables();
 int32_t probeEntry(int depth, int32_t alpha, int32_t beta, int side, uint64_t key, int moveX[3],
                    int moveY[3], int wanted);
 
+// The first stored move of side's entry for key, for reports: reads the table
+// and nothing else (no age update, no bound test), so asking changes no later
+// search. False when there is no entry or it holds no move.
+bool tableMove(int side, uint64_t key, int& x, int& y);
+
 // bound: 1 upper, 2 lower, 3 exact. Moves as (x, y) pairs, -1 for none.
 void storeEntry(int depth, int32_t value, int bound, int side, const int moveX[3],
                 const int moveY[3]);

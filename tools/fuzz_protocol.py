@@ -12,6 +12,13 @@ no free point is left, refused with "ERROR my move"). The shadow record grows
 only from what the engine answered, so a move the engine accepted without
 saying so, or refused silently, shows up as a disagreement on a later command.
 
+The analysis commands are part of the stream: INFO max_depth, max_node and
+show_detail (per-depth lines are checked for their form, for increasing
+depths and for a line of free points, and must not appear unless switched
+on), YXBOARD (a BOARD block without a think), YXSTOP at any moment of a think,
+and YXSHOWFORBID, whose answer follows the move of a running think and is
+checked against the referee (tools/referee.py) on the shadow position.
+
 Every chunk ends with a line no keyword matches; its "UNKNOWN command" answer
 proves that everything before it was answered, which keeps the run in lockstep
 while thinks still run in the background.
@@ -33,10 +40,15 @@ import tempfile
 import threading
 import time
 
+import referee
+
 MARKER = b"?sync"
 MOVE_RE = re.compile(r"^(-?\d+),(-?\d+)$")
 OWN_ERROR_RE = re.compile(r"^ERROR my move \[(-?\d+),(-?\d+)\]$")
 SPEED_RE = re.compile(r"^MESSAGE Speed=-?\d+$")
+DETAIL_RE = re.compile(r"^MESSAGE depth (\d+)-(\d+) value (0|[+-][1-9]\d*|\+win [1-9]\d*|"
+                       r"-loss [1-9]\d*) nodes (\d+) nps (\d+)k time (\d+) pv((?: \d+,\d+)*)$")
+FORBID_RE = re.compile(r"^FORBID ((?:\d{4})*)\.$")
 ABOUT_PREFIX = 'name="Zorvan", author="Benrow", version="'
 LINE_CAP = 8192
 MAX_SIDE = 24
@@ -171,6 +183,7 @@ def c_string(raw):
 NEED_INPUT = "need-input"
 WAIT_THINK = "wait-think"
 START_THINK = "start-think"
+FORBID_REQUEST = "forbid-request"
 QUIT = "quit"
 BANNER = object()
 
@@ -190,6 +203,54 @@ class Expect:
         return "<banner line>" if self.text is BANNER else repr(self.text)
 
 
+class ForbidAnswer:
+    """The FORBID line for a shadow position: points in scan order, each an
+    empty point of the position. Where black has no five point on the board
+    the list must be the referee's exactly; with a four of black standing,
+    the engine counts a three whose open-four point is that five point as no
+    real three and the referee does count it, so only the form is checked."""
+
+    def __init__(self, shadow):
+        self.free = set(shadow.free_points()) if shadow.width > 0 else set()
+        self.expected = "FORBID ."
+        self.exact = True
+        if shadow.width > 0 and shadow.rule == 2:
+            board = referee.Board(shadow.height, shadow.width)
+            for i, (x, y) in enumerate(shadow.record):
+                board.put(x, y, referee.colour_of(i))
+            for x, y in shadow.blocked:
+                board.put(x, y, referee.WALL)
+            points = [(x, y) for x, y, _ in referee.forbidden_points(board)]
+            self.expected = "FORBID " + "".join("%02d%02d" % p for p in points) + "."
+            self.exact = not black_has_five_point(board)
+
+    def matches(self, line):
+        if self.exact or self.expected == "FORBID .":
+            return line == self.expected
+        m = FORBID_RE.match(line)
+        if not m:
+            return False
+        digits = m.group(1)
+        points = [(int(digits[i:i + 2]), int(digits[i + 2:i + 4]))
+                  for i in range(0, len(digits), 4)]
+        return points == sorted(set(points)) and all(p in self.free for p in points)
+
+    def __repr__(self):
+        return self.expected + ("" if self.exact else " (form only)")
+
+
+def black_has_five_point(board):
+    for x in range(board.height):
+        for y in range(board.width):
+            if board.cells[x][y] == referee.EMPTY:
+                board.put(x, y, referee.BLACK)
+                five = referee.wins(board, x, y, referee.BLACK, "renju")
+                board.put(x, y, referee.EMPTY)
+                if five:
+                    return True
+    return False
+
+
 class Shadow:
     """What the engine should hold: bounds, record, blocked points, budget."""
 
@@ -201,6 +262,8 @@ class Shadow:
         self.blocked = set()
         self.timeout_turn = 30000
         self.time_left = 1000000000
+        self.show_detail = 0
+        self.detail_changed = False  # show_detail sent since the think began
         self.requested_rule = 0  # INFO's rule; the game takes it at the next command
         self.rule = 0
         self.buffer = b""
@@ -357,7 +420,7 @@ class Shadow:
         rest = keyword_rest(b"BOARD", line)
         if rest is not None:
             yield from self.prepare()
-            yield from self.board_block()
+            yield from self.board_block(b"BOARD")
             return
         rest = keyword_rest(b"TAKEBACK", line)
         if rest is not None:
@@ -370,9 +433,20 @@ class Shadow:
             self.taken.discard(point)
             yield Expect("OK")
             return
+        if keyword_rest(b"YXBOARD", line) is not None:
+            yield from self.prepare()
+            yield from self.board_block(b"YXBOARD")
+            return
+        if keyword_rest(b"YXSTOP", line) is not None:
+            return  # a running think answers early; its move is checked as usual
+        if keyword_rest(b"YXSHOWFORBID", line) is not None:
+            # A running think is not stopped: its thread answers after its
+            # move, and later commands may be answered before that.
+            yield FORBID_REQUEST
+            return
         yield Expect("UNKNOWN command")
 
-    def board_block(self):
+    def board_block(self, keyword):
         self.in_board_block = True
         while True:
             line = yield from self.read_line()
@@ -390,12 +464,13 @@ class Shadow:
                 self.blocked.add((x, y))
         self.in_board_block = False
         if line is None or line.upper() != b"DONE":
-            yield Expect("ERROR x,y,who or DONE expected after BOARD")
-        yield START_THINK
+            yield Expect("ERROR x,y,who or DONE expected after " + keyword.decode())
+        if keyword == b"BOARD":
+            yield START_THINK
 
     def info(self, text):
         keys = [b"MAX_MEMORY", b"TIMEOUT_MATCH", b"TIMEOUT_TURN", b"TIME_LEFT", b"GAME_TYPE",
-                b"RULE", b"FOLDER"]
+                b"RULE", b"FOLDER", b"MAX_DEPTH", b"MAX_NODE", b"SHOW_DETAIL"]
         for key in keys:
             if len(text) >= len(key) and text[: len(key)].upper() == key:
                 value = scan_int(text[len(key):], 0)
@@ -406,6 +481,9 @@ class Shadow:
                     self.time_left = number
                 elif key == b"RULE":
                     self.requested_rule = 2 if (number & 4) or number == 2 else number & 1
+                elif key == b"SHOW_DETAIL":
+                    self.show_detail = number
+                    self.detail_changed = True
                 return
 
 
@@ -488,6 +566,7 @@ class Session:
         self.transcript = []
         self.think = None  # state of the running think, None when idle
         self.thinks = 0
+        self.forbids_due = 0  # YXSHOWFORBID answers not yet seen
         self.check_centre = check_centre
         self.stats = collections.Counter()
 
@@ -515,8 +594,34 @@ class Session:
         return (line.startswith("MESSAGE") or MOVE_RE.match(line) is not None
                 or line.startswith("ERROR my move ["))
 
+    def forbid_line(self, line):
+        """True when `line` is a FORBID answer still owed, and checks it.
+
+        YXSHOWFORBID never waits: while a think may still own the board, the
+        think's thread answers after its move, so the answer can come after
+        the answers of later commands, but always after the move and before
+        the next command that changes the position. It therefore describes
+        the shadow position as it stands when the line arrives."""
+        if not line.startswith("FORBID") or self.forbids_due == 0 or self.think is not None:
+            return False
+        exp = ForbidAnswer(self.shadow)
+        if not exp.matches(line):
+            raise Failure("answer", "expected %r, got %r" % (exp, line))
+        self.forbids_due -= 1
+        self.stats["FORBID (listed)" if exp.expected != "FORBID ." else "FORBID (none)"] += 1
+        return True
+
+    def drain_forbids(self):
+        while self.forbids_due:
+            line = self.next_line(5.0, "a FORBID answer")
+            if not self.forbid_line(line):
+                raise Failure("unexpected-line", "%r while a FORBID answer was due" % line)
+
     def think_line(self, line):
         t = self.think
+        if line.startswith("MESSAGE depth"):
+            self.detail_line(line)
+            return
         if line.startswith("MESSAGE"):
             if t["refused"] is not None:
                 raise Failure("think-output", "%r between the refusal and the move" % line)
@@ -537,6 +642,29 @@ class Session:
         if t["speed"] != 1:
             raise Failure("think-output", "move %r after %d speed lines" % (line, t["speed"]))
         self.finish_think((int(move.group(1)), int(move.group(2))), t["refused"])
+
+    def detail_line(self, line):
+        """A per-depth line: only when switched on, before the speed line, in
+        increasing depths, its expected line on distinct free points."""
+        t = self.think
+        s = self.shadow
+        if not (t["detail"] or s.detail_changed):
+            raise Failure("think-output", "detail line %r while show_detail is off" % line)
+        m = DETAIL_RE.match(line)
+        if not m:
+            raise Failure("think-output", "malformed detail line %r" % line)
+        if t["speed"] or t["refused"] is not None:
+            raise Failure("think-output", "detail line %r after the speed line" % line)
+        depth = int(m.group(1))
+        if depth <= t["depth"]:
+            raise Failure("think-output", "depth %d after depth %d" % (depth, t["depth"]))
+        t["depth"] = depth
+        pv = [tuple(int(v) for v in p.split(",")) for p in m.group(7).split()]
+        # Only a full board leaves the line empty: there is no move to name.
+        if (not pv and s.free_points()) or len(set(pv)) != len(pv) or any(
+                not s.on_board(*p) or p in s.taken or p in s.blocked for p in pv):
+            raise Failure("think-output", "expected line %r is not a line of free points" % line)
+        self.stats["detail line"] += 1
 
     def finish_think(self, point, refused):
         s = self.shadow
@@ -579,6 +707,8 @@ class Session:
             line = self.next_line(5.0, repr(exp))
             if self.think is not None and self.is_think_line(line):
                 self.think_line(line)
+                continue
+            if self.forbid_line(line):
                 continue
             if not exp.matches(line):
                 raise Failure("answer", "expected %r, got %r" % (exp, line))
@@ -625,11 +755,16 @@ class Session:
             elif event == WAIT_THINK:
                 self.drain_think(self.wait_budget() if self.shadow.quit is False else 3.0,
                                  "stopped")
+                self.drain_forbids()
             elif event == START_THINK:
                 if self.think is not None:
                     raise Failure("model", "think started while another runs")
-                self.think = {"speed": 0, "refused": None}
+                self.think = {"speed": 0, "refused": None, "depth": 0,
+                              "detail": self.shadow.show_detail != 0}
+                self.shadow.detail_changed = False
                 self.thinks += 1
+            elif event == FORBID_REQUEST:
+                self.forbids_due += 1
             elif event == QUIT:
                 break
             else:
@@ -666,7 +801,8 @@ HUGE = ["99999999999", "2147483648", "-2147483649", "4294967306", "-4294967286",
 JUNK = ["", " ", "x", "0x5", "5.0", "+", "-", "--3", "+-2", "1e3", "\t7", ",", ",,", "5,", "five"]
 OTHER_WORDS = ["HELLO", "STAR 15", "TURNS", "BOAR", "TAKEBAC 1,1", "ABOU", "EN", "INF",
                " TURN 1,1", "\tABOUT", "SWAP2BOARD", "RESTAR", "PLA 1,1", "BEGI", "DONE",
-               "MESSAGE hi", "OK", "ERROR"]
+               "MESSAGE hi", "OK", "ERROR", "YX", "YXBOAR", "YXSTO", "YXSHOWFORBI", " YXSTOP",
+               "XYBOARD"]
 
 
 class Generator:
@@ -738,11 +874,14 @@ class Generator:
         if self.profile == "think":
             kind = r.weighted([("turn", 35), ("takeback", 15), ("info", 15), ("begin", 5),
                                ("play", 5), ("restart", 3), ("start", 3), ("board", 5),
-                               ("about", 4), ("unknown", 3)])
+                               ("about", 4), ("unknown", 3), ("yxstop", 8), ("yxboard", 3),
+                               ("yxshowforbid", 3), ("info-analysis", 6)])
         else:
             kind = r.weighted([("turn", 22), ("play", 6), ("begin", 4), ("board", 9),
                                ("takeback", 8), ("info", 8), ("start", 7), ("rectstart", 4),
-                               ("restart", 3), ("about", 2), ("unknown", 4), ("noise", 5)])
+                               ("restart", 3), ("about", 2), ("unknown", 4), ("noise", 5),
+                               ("yxstop", 4), ("yxboard", 5), ("yxshowforbid", 4),
+                               ("info-analysis", 5)])
         if shadow.budget() > 1000 and r.chance(0.8):
             kind = "info-budget"
         return getattr(self, "make_" + kind.replace("-", "_"))(shadow)
@@ -820,6 +959,36 @@ class Generator:
         if r.chance(0.2):
             key = key.upper()
         return ["INFO %s %s" % (key, value)]
+
+    def make_info_analysis(self, shadow):
+        r = self.rng
+        key = r.pick(["max_depth", "max_node", "show_detail"])
+        if key == "max_depth":
+            value = r.pick(["0", "1", "2", "3", str(r.range(4, 12)), "-1", "99999999999"])
+        elif key == "max_node":
+            value = r.pick(["0", "1", "1023", "1024", str(r.range(100, 60000)), "-5"])
+        else:
+            value = r.pick(["0", "1", "1", "7"])
+        if r.chance(0.2):
+            key = key.upper()
+        return ["INFO %s %s" % (key, value)]
+
+    def make_yxstop(self, shadow):
+        return [self.rng.pick(["YXSTOP", "yxstop", "YXSTOP now"])]
+
+    def make_yxshowforbid(self, shadow):
+        r = self.rng
+        lines = [r.pick(["YXSHOWFORBID", "yxshowforbid", "YxShowForbid 1"])]
+        if shadow.requested_rule != 2 and r.chance(0.5):
+            # Forbidden points need Renju; the rule reaches the game at the
+            # next position command.
+            lines = ["INFO rule 4", "TAKEBACK -1,-1"] + lines
+        return lines
+
+    def make_yxboard(self, shadow):
+        lines = self.make_board(shadow)
+        lines[0] = self.rng.pick(["YXBOARD", "yxboard", "YXBOARD extra"])
+        return lines
 
     def make_info_budget(self, shadow):
         return ["INFO timeout_turn %d" % self.rng.range(20, 200),

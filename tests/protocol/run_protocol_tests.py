@@ -1,6 +1,10 @@
 """Runs the protocol tests against one engine binary.
 
 usage: run_protocol_tests.py --engine PATH [--wrapper qemu-i386] [-k PATTERN]
+                             [--peer-engine PATH]
+
+--peer-engine names the engine of the other word size (run without a wrapper);
+the tests that compare the two word sizes skip themselves without it.
 """
 
 import argparse
@@ -16,7 +20,10 @@ def main():
     parser.add_argument("--engine", required=True)
     parser.add_argument("--wrapper", default="")
     parser.add_argument("-k", dest="pattern", default=None)
+    parser.add_argument("--peer-engine", default="")
     args = parser.parse_args()
+    if args.peer_engine:
+        os.environ["ZORVAN_PEER_ENGINE"] = os.path.abspath(args.peer_engine)
     os.environ["ZORVAN_ENGINE"] = os.path.abspath(args.engine)
     os.environ["ZORVAN_WRAPPER"] = args.wrapper
     if args.wrapper and "ZORVAN_SLOWDOWN" not in os.environ:

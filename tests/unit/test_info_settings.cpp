@@ -128,3 +128,25 @@ TEST_F(InfoSettings, TheRuleWaitsForTheBoardOwner) {
     EXPECT_EQ(engine.requestedRule.load(), ruleStandard);
     EXPECT_EQ(engine.rule, ruleFreestyle);
 }
+
+TEST_F(InfoSettings, AnalysisKeysAreKeysOfTheirOwn) {
+    commandInfo("max_depth 7");
+    commandInfo("MAX_NODE 250000");
+    commandInfo("show_detail 1");
+    EXPECT_EQ(engine.max_depth.load(), 7);
+    EXPECT_EQ(engine.max_node.load(), 250000);
+    EXPECT_EQ(engine.show_detail.load(), 1);
+    // max_memory shares their first four letters and must stay without effect;
+    // nor may the new keys touch the time settings or the rule.
+    commandInfo("max_memory 83886080");
+    commandInfo("max_ 9");
+    EXPECT_EQ(engine.max_depth.load(), 7);
+    EXPECT_EQ(engine.max_node.load(), 250000);
+    expectSettings(30000, 1000000000, ruleFreestyle);
+    commandInfo("max_node 99999999999");  // saturates like every INFO number
+    EXPECT_EQ(engine.max_node.load(), 2147483647);
+    commandInfo("max_depth");
+    commandInfo("show_detail 0");
+    EXPECT_EQ(engine.max_depth.load(), 0);
+    EXPECT_EQ(engine.show_detail.load(), 0);
+}

@@ -477,3 +477,37 @@ TEST_F(PositionCommands, ARuleRequestedMidGameReachesTheBoardAtTheNextCommand) {
     EXPECT_EQ(engine.builtForRule, ruleStandard);
     EXPECT_EQ(engine.stoneCount, 3);
 }
+
+// ---------------------------------------------------------------------------
+// YXSHOWFORBID (no think runs here, so the answer comes at once).
+
+TEST_F(PositionCommands, ForbiddenPointsFollowTheRuleOfTheGame) {
+    commandShowForbid("");
+    EXPECT_EQ(take(), "FORBID .\n");  // no board yet, and none is made for it
+    EXPECT_EQ(engine.boardWidth, 0);
+
+    // Black's double three at 3,3 is no foul outside Renju.
+    commandStart("15");
+    for (auto [x, y] : {std::pair{3, 4}, {0, 14}, {3, 5}, {14, 0}, {4, 3}, {14, 14}, {5, 3}}) {
+        playOwnMove(x, y);
+    }
+    take();
+    commandShowForbid("");
+    EXPECT_EQ(take(), "FORBID .\n");
+    // A Renju request counts from the next position command, as for a think.
+    engine.requestedRule.store(ruleRenju);
+    commandShowForbid("");
+    EXPECT_EQ(take(), "FORBID .\n");
+    commandPlay("0,7");
+    EXPECT_EQ(take(), "0,7\n");
+    commandShowForbid("");
+    EXPECT_EQ(take(), "FORBID 0303.\n");
+    // Two-digit coordinates, with black to move as well as white.
+    for (auto [x, y] :
+         {std::pair{10, 12}, {14, 7}, {10, 13}, {7, 0}, {11, 11}, {7, 14}, {12, 11}}) {
+        playOwnMove(x, y);
+    }
+    take();
+    commandShowForbid("extra text");
+    EXPECT_EQ(take(), "FORBID 03031011.\n");
+}

@@ -1,8 +1,11 @@
 // The think driver in-process: the turn budget, the moves that need no search,
-// the win finished from the previous think, and the answer without tables.
+// the win finished from the previous think, the answer without tables, and the
+// depth and node limits with the per-depth report.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
@@ -124,6 +127,62 @@ TEST_F(Driver, AFiveOfItsOwnEndsTheDeepeningAtDepthOne) {
     EXPECT_EQ(engine.iterationDepth, 1);
     EXPECT_EQ(engine.lastSearchValue, winValue + 1);
     EXPECT_EQ(engine.cells[7][7], black);
+}
+
+// ---------------------------------------------------------------------------
+// Analysis: depth and node limits and the per-depth report.
+
+// The lines of a captured output, without their line feeds.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Black to move on 15x15 after four quiet moves: nothing is decided, so every
+// depth is searched in full and the limits, not a proof, end the think.
+void quietOpening() {
+    for (auto [x, y] : {std::pair{7, 7}, {8, 8}, {6, 8}, {7, 9}}) playOpponentMove(x, y);
+}
+
+TEST_F(Driver, TheReportChangesNeitherTheTreeNorTheMoveAndLimitedThinksRepeat) {
+    // The same limited think three times in one process: without the report,
+    // with it, and without it again after an unlimited think of the same
+    // position filled the tables.
+    int64_t nodes[3] = {};
+    std::string moves[3];
+    for (int run = 0; run < 3; ++run) {
+        newGame(ruleFreestyle, 15, 15, true);
+        quietOpening();
+        if (run == 2) {
+            // An unlimited think of the same position leaves its entries.
+            engine.timeout_turn.store(200);
+            thinkDriver();
+            const MoveRecordEntry& last = engine.moveRecord[engine.moveCount - 1];
+            ASSERT_EQ(takeBackMove(last.x, last.y), 0);
+            out.clear();
+        }
+        engine.timeout_turn.store(600000);
+        engine.max_depth.store(6);
+        engine.show_detail.store(run == 1 ? 1 : 0);
+        thinkDriver();
+        nodes[run] = engine.nodeCount;
+        const std::vector<std::string> lines = linesOf(out);
+        ASSERT_FALSE(lines.empty());
+        moves[run] = lines.back();
+        if (run != 1) {
+            ASSERT_EQ(lines.size(), 2u) << "no report unless asked for: " << out;
+        } else {
+            EXPECT_EQ(lines.size(), 8u) << out;
+        }
+    }
+    EXPECT_EQ(nodes[1], nodes[0]);
+    EXPECT_EQ(moves[1], moves[0]);
+    EXPECT_EQ(nodes[2], nodes[0]);
+    EXPECT_EQ(moves[2], moves[0]);
+    engine.max_depth.store(0);
+    engine.show_detail.store(0);
 }
 
 TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
