@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests of the browser board: the server's game logic and HTTP interface
 # against a scripted brain, then the page itself in headless Chromium against
-# the real engine (screenshot of the final board in build/webboard-e2e.png).
+# the real engine, whose per-depth lines and YXSTOP its analysis steps need
+# (screenshot of a game in progress in build/webboard-e2e.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --web

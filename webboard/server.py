@@ -135,6 +135,17 @@ class Handler(BaseHTTPRequestHandler):
         if self.server.verbose:
             sys.stderr.write("board: %s\n" % (fmt % args))
 
+    def handle_one_request(self):
+        # A page closed or reloaded while its long poll waits is gone when the
+        # answer is written: normal, so one quiet line instead of a traceback.
+        try:
+            super().handle_one_request()
+        except ConnectionError as e:
+            self.close_connection = True
+            what = getattr(self, "requestline", "") or "a request"
+            self.log_message("the client went away before the answer to %s (%s)",
+                             what, type(e).__name__)
+
     def send_body(self, status, body, content_type, extra=()):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
@@ -236,7 +247,7 @@ class Handler(BaseHTTPRequestHandler):
         try:
             path, _ = self.check_target()
             if path not in ("/api/new", "/api/move", "/api/undo", "/api/fresh-engine",
-                            "/api/close"):
+                            "/api/close", "/api/hint", "/api/stop", "/api/continue"):
                 raise BadRequest(404, "not found")
             data = self.read_json()
             try:
@@ -254,6 +265,15 @@ class Handler(BaseHTTPRequestHandler):
                         game.undo()
                     elif path == "/api/fresh-engine":
                         game.fresh_engine()
+                    elif path == "/api/hint":
+                        game.ask_hint()
+                    elif path == "/api/stop":
+                        game.stop()
+                    elif path == "/api/continue":
+                        count = data.get("moves")
+                        if not isinstance(count, int) or isinstance(count, bool):
+                            raise BadRequest(400, "moves must be a whole number")
+                        game.continue_from(count)
                     else:
                         game.close("closed by the page")
             except Refused as refused:

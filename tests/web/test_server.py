@@ -7,6 +7,10 @@ run: python3 -m unittest discover -s tests/web -p 'test_server.py'
 import http.client
 import json
 import os
+import re
+import socket
+import struct
+import subprocess
 import sys
 import tempfile
 import threading
@@ -17,6 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "webboard"))
 
+from analysis import GRAPH_CLIP, LEVELS, black_view, parse_detail  # noqa: E402
 from game import Game, Refused, Settings, new_game  # noqa: E402
 from records import parse_record, to_move_list, to_sgf  # noqa: E402
 from server import BoardServer, Games  # noqa: E402
@@ -333,6 +338,302 @@ class Records(unittest.TestCase):
         self.assertEqual((s.width, s.height, s.time_left), (20, 10, 60000))
 
 
+class DetailLines(unittest.TestCase):
+    """The engine's per-depth lines as the board reads them."""
+
+    def test_a_full_line_and_its_variants(self):
+        line = "MESSAGE depth 9-14 value +35 nodes 1204332 nps 1308k time 921 pv 7,8 8,9 6,7"
+        d = parse_detail(line)
+        self.assertEqual((d["depth"], d["seldepth"], d["value"]["score"], d["nodes"], d["nps"],
+                          d["time"], d["pv"]),
+                         (9, 14, 35, 1204332, 1308000, 921, [[7, 8], [8, 9], [6, 7]]))
+        # Keys in another order, no selective depth, tokens the board does not know.
+        d = parse_detail("MESSAGE depth 4 pv 1,2 3,4 hashfull 12 time 30 value -120 "
+                         "nodes 77 nps 2M tt 5")
+        self.assertEqual((d["depth"], d["seldepth"], d["value"]["score"], d["value"]["text"],
+                          d["nodes"], d["nps"], d["time"], d["pv"]),
+                         (4, None, -120, "-120", 77, 2000000, 30, [[1, 2], [3, 4]]))
+        self.assertEqual(parse_detail("MESSAGE depth 1 value 0")["value"]["text"], "0")
+        for text, kind, moves in (("+win 7", "win", 7), ("-loss 4", "loss", 4),
+                                  ("win 3", "win", 3)):
+            value = parse_detail("MESSAGE depth 5-9 value %s nodes 10 pv 0,0" % text)["value"]
+            self.assertEqual((value["kind"], value["in"]), (kind, moves), text)
+            self.assertEqual(value["text"], "+win %d" % moves if kind == "win" else "-loss 4")
+        # A garbled field is left out; the rest of the line is still read.
+        d = parse_detail("MESSAGE depth 3-x value ++5 nodes many pv 1,1 x 2,2")
+        self.assertEqual((d["depth"], d["seldepth"], d["value"], d["nodes"], d["pv"]),
+                         (3, None, None, None, [[1, 1]]))
+
+    def test_lines_that_are_not_depth_lines(self):
+        for line in ("MESSAGE Speed=2153", "MESSAGE Zorvan 1.0", "7,8", "MESSAGE depth",
+                     "MESSAGE depth x value +3", "DEBUG depth 3", "", "MESSAGE  "):
+            self.assertIsNone(parse_detail(line), line)
+
+    def test_black_view_and_clipping(self):
+        value = parse_detail("MESSAGE depth 2 value +35")["value"]
+        self.assertEqual((black_view(value, True), black_view(value, False)), (35, -35))
+        big = parse_detail("MESSAGE depth 2 value -99999")["value"]
+        self.assertEqual(black_view(big, True), -GRAPH_CLIP)
+        win = parse_detail("MESSAGE depth 2 value +win 3")["value"]
+        loss = parse_detail("MESSAGE depth 2 value -loss 2")["value"]
+        self.assertEqual((black_view(win, False), black_view(loss, False)),
+                         (-GRAPH_CLIP, GRAPH_CLIP))
+        self.assertIsNone(black_view(None, True))
+
+
+def first_free(moves, width=15, height=15):
+    return next([x, y] for x in range(height) for y in range(width) if [x, y] not in moves)
+
+
+class Analysis(GameCase):
+    def test_the_think_is_shown_and_its_value_goes_with_the_move(self):
+        game = self.game(command=fake("--think-ms", "1200", "--values", "+35,-loss 2"),
+                         timeout_turn=3000)
+        game.play(7, 7)
+        wait_for(game, lambda g: g.analysis and g.analysis["depth"] >= 2, "a depth line")
+        shown = game.state()
+        self.assertTrue(shown["thinking"])
+        self.assertEqual((shown["analysis"]["colour"], shown["analysis"]["value"]["text"]),
+                         ("white", "+35"))
+        pv = shown["analysis"]["pv"]
+        self.settle(game)
+        state = game.state()
+        # The line starts with the move the brain then plays; it is gone with the move.
+        self.assertEqual(pv[0], state["moves"][1])
+        self.assertIsNone(state["analysis"])
+        self.assertEqual(state["values"], [None, "+35"])
+        self.assertIn("white (engine) played A15 (0,0) in", log_text(game))
+        self.assertIn("value +35", log_text(game))
+        game.play(7, 8)
+        self.settle(game)
+        # White's values from black's point of view; the forced loss at the edge.
+        self.assertEqual(game.state()["graph"], [[2, -35, False], [4, GRAPH_CLIP, True]])
+
+    def test_the_graph_has_a_point_per_engine_move_with_a_value(self):
+        game = self.game(command=fake("--values", "+35,+win 3,+5000"), black="engine",
+                         white="human", rule="freestyle")
+        game.begin()
+        self.settle(game)
+        for x in (7, 8):
+            game.play(x, 7)
+            self.settle(game)
+        state = game.state()
+        self.assertEqual(state["values"], ["+35", None, "+win 3", None, "+5000"])
+        self.assertEqual(state["graph"], [[1, 35, False], [3, GRAPH_CLIP, True],
+                                          [5, GRAPH_CLIP, False]])
+        # Take-backs take the values with them.
+        game.undo()
+        self.assertEqual(game.state()["values"], ["+35", None, "+win 3"])
+        self.assertEqual(len(game.state()["graph"]), 2)
+
+
+
+class Levels(GameCase):
+    def test_each_engine_side_gets_its_levels_limits_and_time(self):
+        game = self.game(command=fake(), black="engine", white="engine", rule="freestyle",
+                         timeout_turn=2000, levels=("beginner", "full"))
+        game.begin()
+        wait_for(game, lambda g: len(g.moves) >= 2, "both engines' first moves")
+        log = log_text(game)
+        # Full strength: no limits and the game's time per move.
+        for colour, limits in (("black", LEVELS["beginner"]),
+                               ("white", {"max_depth": 0, "max_node": 0, "ms": 2000})):
+            for key in ("max_depth", "max_node"):
+                self.assertIn("%s > MESSAGE fake: %s %d" % (colour, key, limits[key]), log)
+            self.assertIn("%s > MESSAGE fake: timeout_turn %d" % (colour, limits["ms"]), log)
+            self.assertIn("%s > MESSAGE fake: show_detail 1" % colour, log)
+
+    def test_a_level_time_is_the_limit_the_engine_is_held_to(self):
+        # 600 ms of thinking is fine at full strength but late for a beginner (300 ms).
+        for level, late in (("full", False), ("beginner", True)):
+            game = self.game(command=fake("--think-ms", "600"), timeout_turn=2000,
+                             levels=("full", level), tolerance_ms=100)
+            game.play(7, 7)
+            self.settle(game)
+            failure = game.state()["failure"]
+            self.assertEqual(failure is not None, late, level)
+            if late:
+                self.assertIn("limit 300", failure["text"])
+
+    def test_levels_are_checked_and_the_page_offers_each_of_them(self):
+        s = Settings.from_request({"black_level": "casual"})
+        self.assertEqual((s.levels, s.as_dict()["black_level"], s.as_dict()["white_level"]),
+                         (("casual", "full"), "casual", "full"))
+        for data in ({"white_level": "godlike"}, {"black_level": 3}, {"black_level": None}):
+            with self.assertRaisesRegex(Refused, "level", msg=data):
+                Settings.from_request(data)
+        with open(os.path.join(ROOT, "webboard", "static", "index.html")) as f:
+            page = f.read()
+        for side in ("black", "white"):
+            select = re.search(r'<select id="%s-level"[^>]*>(.*?)</select>' % side, page, re.S)
+            self.assertEqual(re.findall(r'value="(\w+)"', select.group(1)), list(LEVELS), side)
+
+
+class MoveNow(GameCase):
+    def test_yxstop_makes_the_engine_answer_at_once(self):
+        game = self.game(command=fake("--think-ms", "8000"), timeout_turn=10000)
+        with self.assertRaisesRegex(Refused, "no engine is thinking"):
+            game.stop()
+        game.play(7, 7)
+        wait_for(game, lambda g: g.state()["can_stop"], "a think that can be stopped")
+        asked = time.monotonic()
+        game.stop()
+        self.assertFalse(game.state()["can_stop"], "one YXSTOP per think")
+        game.stop()  # a second press changes nothing
+        self.settle(game)
+        # Far sooner than the 8 s the brain would have thought.
+        self.assertLess(time.monotonic() - asked, 4.0)
+        state = game.state()
+        self.assertEqual((state["moves"], state["failure"]), ([[7, 7], [0, 0]], None))
+        self.assertEqual(log_text(game).count("white < YXSTOP"), 1)
+        with self.assertRaisesRegex(Refused, "no engine is thinking"):
+            game.stop()
+        # The brain goes on normally with the next move.
+        game.play(7, 8)
+        wait_for(game, lambda g: g.state()["can_stop"], "the next think")
+        game.stop()
+        self.settle(game)
+        self.assertEqual(len(game.state()["moves"]), 4)
+
+    def test_an_engine_that_does_not_know_yxstop_is_not_sent_it(self):
+        game = self.game(command=fake("--think-ms", "800", "--no-yx"), timeout_turn=3000)
+        game.play(7, 7)
+        wait_for(game, lambda g: g.worker is not None and g.slots[1] and g.slots[1].asked,
+                 "the think")
+        self.assertFalse(game.state()["can_stop"])
+        with self.assertRaisesRegex(Refused, "does not know YXSTOP"):
+            game.stop()
+        self.settle(game)
+        state = game.state()
+        # Its UNKNOWN to the probe is no failure.
+        self.assertEqual((len(state["moves"]), state["failure"]), (2, None))
+        self.assertIn("white > UNKNOWN command", log_text(game))
+        self.assertNotIn("white < YXSTOP", log_text(game))
+
+
+class Hints(GameCase):
+    def wait_hint(self, game):
+        wait_for(game, lambda g: g.hint and g.hint["status"] != "thinking", "the hint")
+        return game.state()["hint"]
+
+    def test_a_hint_marks_a_move_and_plays_nothing(self):
+        game = self.game(command=fake("--values", "+12"))
+        game.ask_hint()
+        hint = self.wait_hint(game)
+        self.assertEqual((hint["status"], hint["colour"], hint["move"], hint["value"]),
+                         ("done", "black", [0, 0], "+12"))
+        self.assertEqual(hint["analysis"]["pv"][0], [0, 0])
+        state = game.state()
+        self.assertEqual((state["moves"], state["player"]), ([], "human"))
+        self.assertEqual(game.slots, [None, None], "the game's engine was not asked")
+        self.assertIn("hint < BEGIN", log_text(game))
+        # Its helper has ended; the person's move clears the hint.
+        game.play(7, 7)
+        self.assertIsNone(game.state()["hint"])
+        self.settle(game)
+        white_lines = [t for t in log_text(game).splitlines() if t.startswith("white <")]
+        game.ask_hint()
+        hint = self.wait_hint(game)
+        # The helper gets the whole position: its move is the first free point.
+        self.assertEqual(hint["move"], first_free(game.state()["moves"]))
+        self.assertIn("hint < BOARD (2 stones)", log_text(game))
+        self.assertEqual(white_lines,
+                         [t for t in log_text(game).splitlines() if t.startswith("white <")])
+        self.assertEqual(len(game.state()["moves"]), 2)
+
+    def test_hints_only_for_a_person_to_move(self):
+        watcher = self.game(black="engine", white="engine", timeout_turn=2000,
+                            command=fake("--think-ms", "1500"))
+        watcher.begin()
+        with self.assertRaisesRegex(Refused, "for a person"):
+            watcher.ask_hint()
+        game = self.game(command=fake("--think-ms", "1000"), black="human", white="human")
+        game.ask_hint()
+        with self.assertRaisesRegex(Refused, "on its way"):
+            game.ask_hint()
+        over = new_game("g", {"rule": "freestyle", "black": "human", "white": "human",
+                              "record": "7,1\n0,0\n7,2\n0,2\n7,3\n0,4\n7,4\n0,6\n7,5\n"},
+                        fake(), 300)
+        self.games.append(over)
+        with self.assertRaisesRegex(Refused, "over"):
+            over.ask_hint()
+
+    def test_a_hint_for_a_position_gone_is_dropped(self):
+        game = self.game(command=fake("--think-ms", "3000"), black="human", white="human",
+                         timeout_turn=4000)
+        game.ask_hint()
+        wait_for(game, lambda g: g.hint_engine is not None, "the helper")
+        helper = game.hint_engine
+        game.play(7, 7)
+        self.assertIsNone(game.state()["hint"])
+        self.assertIsNotNone(helper.proc.wait(timeout=5), "the helper is ended")
+        time.sleep(0.3)
+        self.assertIsNone(game.state()["hint"])
+
+    def test_a_failed_hint_says_why_and_the_game_goes_on(self):
+        game = self.game(command=fake("--misbehave", "crash"))
+        game.ask_hint()
+        hint = self.wait_hint(game)
+        self.assertEqual(hint["status"], "failed")
+        self.assertIn("exit status 3", hint["text"])
+        self.assertIsNone(game.state()["failure"])
+
+
+class Continue(GameCase):
+    def test_continuing_from_a_reviewed_move_while_the_engines_play(self):
+        game = self.game(command=fake("--think-ms", "150"), black="engine", white="engine",
+                         rule="freestyle", timeout_turn=1000)
+        game.begin()
+        wait_for(game, lambda g: len(g.moves) >= 6, "six moves")
+        before = game.state()["moves"]
+        old = [slot.engine for slot in game.slots if slot]
+        game.continue_from(3)
+        state = game.state()
+        self.assertEqual(state["moves"], before[:3])
+        self.assertEqual(len(state["values"]), 3)
+        self.assertIn("continued from move 3: ", log_text(game))
+        # The brains are ended and fresh ones take the position with BOARD.
+        for engine in old:
+            self.assertIsNotNone(engine.proc.wait(timeout=5))
+        wait_for(game, lambda g: len(g.moves) >= 5, "the game going on")
+        after = log_text(game).split("continued from move 3")[1]
+        self.assertIn("white < BOARD (3 stones)", after)
+        self.assertIn("black < BOARD (4 stones)", after)
+        state = game.state()
+        self.assertIsNone(state["failure"])
+        self.assertEqual(state["moves"][:3], before[:3])
+        self.assertEqual(len(set(map(tuple, state["moves"]))), len(state["moves"]))
+        self.assertEqual(len(state["values"]), len(state["moves"]))
+
+    def test_continuing_a_finished_game_from_before_its_end(self):
+        game = new_game("g", {"rule": "freestyle", "black": "human", "white": "engine",
+                              "timeout_turn": 300,
+                              "record": "7,1\n0,0\n7,2\n0,2\n7,3\n0,4\n7,4\n0,6\n"},
+                        fake(), 300)
+        self.games.append(game)
+        game.play(7, 5)
+        self.assertEqual(game.state()["result"]["winner"], "black")
+        game.continue_from(8)
+        state = game.state()
+        self.assertIsNone(state["result"])
+        self.assertEqual((len(state["moves"]), state["player"]), (8, "human"))
+        game.play(9, 9)
+        self.settle(game)
+        self.assertEqual(len(game.state()["moves"]), 10)
+
+    def test_what_cannot_be_continued_from(self):
+        game = self.game(black="human", white="human")
+        game.play(7, 7)
+        for count, reason in ((1, "no move 1"), (-1, "no move -1"), (5, "no move 5")):
+            with self.assertRaisesRegex(Refused, reason):
+                game.continue_from(count)
+        game.continue_from(0)
+        self.assertEqual(game.state()["moves"], [])
+        game.close()
+        with self.assertRaisesRegex(Refused, "closed"):
+            game.continue_from(0)
+
+
 class Http(unittest.TestCase):
     """The server over real sockets: what it serves and what it turns away."""
 
@@ -399,6 +700,11 @@ class Http(unittest.TestCase):
             ("GET", "/api/export?game=%s&format=exe" % game, None, {}, 400),
             ("GET", "/", None, {"Host": "evil.example:80"}, 403),
             ("POST", "/api/new", {"width": 99}, {}, 200),  # refused in the answer
+            ("POST", "/api/continue", {"game": game, "moves": "0"}, {}, 400),
+            ("POST", "/api/continue", {"game": game, "moves": False}, {}, 400),
+            ("POST", "/api/continue", {"game": game, "moves": 0}, {}, 200),  # no move yet
+            ("POST", "/api/stop", {"game": game}, {}, 200),  # nothing thinks
+            ("POST", "/api/new", {"white_level": "godlike"}, {}, 200),
         ]
         for method, path, body, headers, expected in cases:
             status, answer = self.request(method, path, body, headers)
@@ -452,6 +758,77 @@ class Http(unittest.TestCase):
         status, answer = self.request("GET", "/api/state?game=%s" % first["id"])
         self.assertTrue(json.loads(answer)["closed"])
         self.new(replace=third["id"])
+
+
+    def test_hint_and_continue_through_the_interface(self):
+        game = self.new(black="human", white="human")["id"]
+        for x, y in ((7, 7), (8, 8), (6, 6)):
+            self.request("POST", "/api/move", {"game": game, "x": x, "y": y})
+        status, answer = self.request("POST", "/api/hint", {"game": game})
+        self.assertEqual(json.loads(answer)["state"]["hint"]["colour"], "white")
+        status, answer = self.request("POST", "/api/continue", {"game": game, "moves": 1})
+        state = json.loads(answer)["state"]
+        self.assertEqual((state["moves"], state["hint"]), ([[7, 7]], None))
+        self.request("POST", "/api/close", {"game": game})  # the class allows two open games
+
+
+class ClientGoesAway(unittest.TestCase):
+    """A page closed while its long poll waits: the server's answer finds no
+    one to read it. That is normal, and no traceback."""
+
+    def run_server(self, verbose):
+        with tempfile.TemporaryDirectory() as d:
+            brain = os.path.join(d, "brain")
+            with open(brain, "w") as f:
+                f.write("#!/bin/sh\nexec %s %s \"$@\"\n" % (sys.executable, FAKE))
+            os.chmod(brain, 0o755)
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                port = s.getsockname()[1]
+            server = subprocess.Popen(
+                [sys.executable, os.path.join(ROOT, "webboard", "server.py"), "--engine", brain,
+                 "--port", str(port)] + (["--verbose"] if verbose else []),
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            try:
+                self.assertIn("http://127.0.0.1:%d/" % port, server.stdout.readline())
+                self.abandon_a_poll(port)
+            finally:
+                server.terminate()
+                output = server.communicate(timeout=10)[0]
+        return output
+
+    def abandon_a_poll(self, port):
+        def post(path, data):
+            conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            conn.request("POST", path, json.dumps(data), {"Content-Type": "application/json"})
+            answer = json.loads(conn.getresponse().read())
+            conn.close()
+            return answer
+
+        state = post("/api/new", {"black": "human", "white": "human"})["state"]
+        poll = socket.create_connection(("127.0.0.1", port))
+        poll.sendall(("GET /api/state?game=%s&since=%d&wait=15000 HTTP/1.1\r\n"
+                      "Host: 127.0.0.1:%d\r\n\r\n" % (state["id"], state["version"], port))
+                     .encode())
+        time.sleep(0.5)
+        # Gone the way a closed tab goes: the connection reset, nothing read.
+        poll.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        poll.close()
+        # The move wakes the poll, whose answer now has no reader.
+        self.assertTrue(post("/api/move", {"game": state["id"], "x": 7, "y": 7})["ok"])
+        time.sleep(0.5)
+        self.assertTrue(post("/api/move", {"game": state["id"], "x": 8, "y": 8})["ok"])
+
+    def test_one_quiet_line_at_most(self):
+        quiet = self.run_server(verbose=False)
+        self.assertNotIn("Traceback", quiet)
+        self.assertEqual([line for line in quiet.splitlines() if line.startswith("board:")],
+                         ["board: stopped; every engine it started has ended"], quiet)
+        told = self.run_server(verbose=True)
+        self.assertNotIn("Traceback", told)
+        gone = [line for line in told.splitlines() if "went away" in line]
+        self.assertEqual(len(gone), 1, told)
+        self.assertIn("/api/state", gone[0])
 
 
 if __name__ == "__main__":

@@ -17,6 +17,10 @@ let logSeq = 0;         // newest log line shown
 let thinkSince = 0;     // page clock when the shown think time was read
 let busy = false;       // a request of the person is on its way
 let boardKey = "";      // what the drawn board shows
+let overlayKey = "";    // what the drawn PV and hint show
+let listKey = "";       // what the move list shows
+let graphKey = "";      // what the graph shows
+let reviewAt = null;    // moves shown while reviewing; null: the game as it is
 
 function sleep(ms) {
   return new Promise((resolve) => setTimeout(resolve, ms));
@@ -64,6 +68,14 @@ function el(name, attrs, parent, text) {
 function px(y) { return MARGIN + y * CELL; }
 function py(x) { return MARGIN + x * CELL; }
 function pointName(x, y, height) { return String.fromCharCode(65 + y) + (height - x); }
+
+// What the board shows: the game, or its first `reviewAt` moves (without the
+// forbidden marks and the result, which belong to the game as it is).
+function boardView(s) {
+  if (reviewAt === null) return s;
+  return { settings: s.settings, moves: s.moves.slice(0, reviewAt),
+    times: s.times.slice(0, reviewAt), forbidden: [], result: null };
+}
 
 function drawBoard(s) {
   const { width, height } = s.settings;
@@ -130,12 +142,47 @@ function drawBoard(s) {
     el("circle", { cx: px(y), cy: py(x), r: CELL * 0.48, class: "last-ring", id: "last-move",
       fill: "none", stroke: "#e23c2a", "stroke-width": 2 }, svg);
   }
+  // The principal variation and the hint go here, redrawn on their own.
+  el("g", { id: "overlay" }, svg);
   // Click targets last, above everything else.
   for (let x = 0; x < height; x++) {
     for (let y = 0; y < width; y++) {
       el("rect", { x: px(y) - CELL / 2, y: py(x) - CELL / 2, width: CELL, height: CELL,
         class: "hit", "data-x": x, "data-y": y }, svg);
     }
+  }
+}
+
+// The engine's principal variation as faint numbered stones (from the side
+// thinking on), and the hint's point. Only on the live board.
+function drawOverlay(s) {
+  const layer = $("overlay");
+  if (!layer) return;
+  while (layer.firstChild) layer.removeChild(layer.firstChild);
+  if (reviewAt !== null) return;
+  const a = s.analysis;
+  if (a && s.thinking && $("show-thinking").checked) {
+    const taken = new Set(s.moves.map(([x, y]) => x + "," + y));
+    let colour = a.colour;
+    for (let i = 0; i < a.pv.length; i++) {
+      const [x, y] = a.pv[i];
+      // A line through a taken point or off the board is not this
+      // position's (a stale line): the rest of it is not drawn.
+      if (taken.has(x + "," + y) || x >= s.settings.height || y >= s.settings.width) break;
+      taken.add(x + "," + y);
+      const g = el("g", { class: "pv " + colour, "data-x": x, "data-y": y, "data-order": i + 1 }, layer);
+      el("circle", { cx: px(y), cy: py(x), r: CELL * 0.42, class: "pv-stone " + colour }, g);
+      el("text", { x: px(y), y: py(x), class: "number on-" + colour }, g, String(i + 1));
+      colour = colour === "black" ? "white" : "black";
+    }
+  }
+  const h = s.hint;
+  if (h && h.status === "done") {
+    const [x, y] = h.move;
+    const g = el("g", { id: "hint-mark", class: "hint-mark", "data-x": x, "data-y": y }, layer);
+    el("title", {}, g, `hint for ${h.colour}: ${pointName(x, y, s.settings.height)}`);
+    el("circle", { cx: px(y), cy: py(x), r: CELL * 0.4 }, g);
+    el("text", { x: px(y), y: py(x), class: "hint-text" }, g, "?");
   }
 }
 
@@ -193,18 +240,177 @@ function showClocks(s) {
   $("clocks").textContent = parts.join(" · ");
 }
 
+function formatNodes(n) {
+  if (n === null) return "";
+  if (n >= 1e6) return (n / 1e6).toFixed(1) + "M";
+  if (n >= 1e4) return Math.round(n / 1e3) + "k";
+  return String(n);
+}
+
+function depthText(a) {
+  if (a.depth === null) return "";
+  return "depth " + a.depth + (a.seldepth !== null ? "-" + a.seldepth : "");
+}
+
+function pvText(pv, height) {
+  return pv.map(([x, y]) => pointName(x, y, height)).join(" ");
+}
+
+// What the engine thinks now, or the hint, or the value of the last engine move.
+function showAnalysis(s) {
+  const height = s.settings.height;
+  let head = "", a = null;
+  const h = s.hint;
+  if (s.thinking && s.analysis && $("show-thinking").checked) {
+    a = s.analysis;
+    head = `${capital(a.colour)} (engine) is thinking:`;
+  } else if (h) {
+    a = h.analysis;
+    if (h.status === "thinking") head = `Hint for ${h.colour}: the engine is thinking…`;
+    else if (h.status === "done") head = `Hint for ${h.colour}: ${pointName(h.move[0], h.move[1], height)} (${h.move[0]},${h.move[1]})`;
+    else head = `No hint: ${h.text}`;
+  } else if (s.thinking) {
+    head = `${capital(s.to_move)} (engine) is thinking…`;
+  } else {
+    const last = s.values.length - 1;
+    if (last >= 0 && s.values[last] !== null) {
+      const [x, y] = s.moves[last];
+      head = `${last % 2 === 0 ? "Black" : "White"} (engine) played ${pointName(x, y, height)} with value ${s.values[last]}.`;
+    }
+  }
+  $("analysis-head").textContent = head;
+  $("analysis-depth").textContent = a ? depthText(a) : "";
+  $("analysis-value").textContent = a && a.value ? "value " + a.value.text : "";
+  const figures = [];
+  if (a && a.nodes !== null) figures.push(formatNodes(a.nodes) + " nodes");
+  if (a && a.nps !== null) figures.push(formatNodes(a.nps) + " nps");
+  if (a && a.time !== null) figures.push((a.time / 1000).toFixed(2) + " s");
+  $("analysis-nodes").textContent = figures.join(" · ");
+  $("analysis-pv").textContent = a && a.pv.length ? "line: " + pvText(a.pv, height) : "";
+}
+
+// One row per move: number, colour, point, think time and the engine's value
+// (from the point of view of the side that moved). A click reviews the move.
+function showMoves(s) {
+  const key = JSON.stringify([s.id, s.moves, s.times, s.values]);
+  const list = $("moves");
+  if (key !== listKey) {
+    listKey = key;
+    const atEnd = list.scrollTop + list.clientHeight >= list.scrollHeight - 4;
+    while (list.firstChild) list.removeChild(list.firstChild);
+    s.moves.forEach(([x, y], i) => {
+      const row = document.createElement("li");
+      row.dataset.move = i + 1;
+      const colour = i % 2 === 0 ? "black" : "white";
+      const parts = [[colour, colour === "black" ? "●" : "○"],
+        ["point", pointName(x, y, s.settings.height)], ["coord", `${x},${y}`],
+        ["time", s.times[i] === null ? "" : s.times[i] + " ms"], ["value", s.values[i] || ""]];
+      for (const [name, text] of parts) {
+        const span = document.createElement("span");
+        span.className = "mv-" + name;
+        span.textContent = text;
+        if (name === "value" && text) span.title = "the engine's value, from the mover's point of view";
+        row.appendChild(span);
+      }
+      list.appendChild(row);
+    });
+    if (atEnd) list.scrollTop = list.scrollHeight;
+  }
+  const shown = reviewAt === null ? s.moves.length : reviewAt;
+  for (const row of list.children) row.classList.toggle("current", Number(row.dataset.move) === shown);
+}
+
+// The evaluation graph: a point per engine move that came with a value, from
+// black's point of view (black's advantage up), forced results at the edge.
+function drawGraph(s) {
+  const shown = reviewAt === null ? s.moves.length : reviewAt;
+  const key = JSON.stringify([s.id, s.graph, s.moves.length, shown]);
+  if (key === graphKey) return;
+  graphKey = key;
+  const svg = $("graph");
+  while (svg.firstChild) svg.removeChild(svg.firstChild);
+  const W = 600, H = 150, left = 44, right = 10, top = 10, bottom = 20;
+  svg.setAttribute("viewBox", `0 0 ${W} ${H}`);
+  const span = Math.max(s.moves.length, 20);
+  let scale = 200;
+  for (const [, value, forced] of s.graph) if (!forced) scale = Math.max(scale, Math.abs(value));
+  scale = Math.min(Math.ceil(scale / 100) * 100, 2000);
+  const gx = (move) => left + (move / span) * (W - left - right);
+  const gy = (value) => top + (1 - (Math.max(-scale, Math.min(scale, value)) + scale) / (2 * scale)) * (H - top - bottom);
+  el("rect", { x: left, y: top, width: W - left - right, height: H - top - bottom, class: "graph-area" }, svg);
+  el("line", { x1: left, y1: gy(0), x2: W - right, y2: gy(0), class: "graph-zero" }, svg);
+  el("text", { x: left - 4, y: gy(scale), class: "graph-label" }, svg, "+" + scale);
+  el("text", { x: left - 4, y: gy(0), class: "graph-label" }, svg, "0");
+  el("text", { x: left - 4, y: gy(-scale), class: "graph-label" }, svg, "−" + scale);
+  el("text", { x: left + 4, y: top + 10, class: "graph-side" }, svg, "black better");
+  el("text", { x: left + 4, y: H - bottom - 4, class: "graph-side" }, svg, "white better");
+  for (let m = 10; m <= span; m += 10) {
+    el("text", { x: gx(m), y: H - 6, class: "graph-tick" }, svg, String(m));
+  }
+  if (shown > 0) el("line", { x1: gx(shown), y1: top, x2: gx(shown), y2: H - bottom, class: "graph-cursor" }, svg);
+  if (s.graph.length > 1) {
+    el("polyline", { points: s.graph.map(([m, v]) => gx(m) + "," + gy(v)).join(" "), class: "graph-line" }, svg);
+  }
+  for (const [move, value, forced] of s.graph) {
+    const dot = el("circle", { cx: gx(move), cy: gy(value), r: forced ? 4.5 : 3.5,
+      class: "graph-point" + (forced ? " forced" : "") + (move % 2 ? " by-black" : " by-white"),
+      "data-move": move, "data-value": value }, svg);
+    el("title", {}, dot, `move ${move} (${move % 2 ? "black" : "white"}): ${s.values[move - 1]}`);
+  }
+}
+
+// -- review -------------------------------------------------------------------
+
+function reviewTo(n) {
+  if (!current) return;
+  const total = current.moves.length;
+  n = Math.max(0, Math.min(total, n));
+  reviewAt = n === total ? null : n;
+  $("continue-confirm").hidden = true;
+  showView(current);
+}
+
+function showReview(s) {
+  const total = s.moves.length;
+  const live = reviewAt === null;
+  $("review-text").textContent = live ? `${total} move${total === 1 ? "" : "s"}` :
+    `reviewing move ${reviewAt} of ${total}`;
+  $("review-first").disabled = $("review-back").disabled = (live ? total : reviewAt) === 0;
+  $("review-forward").disabled = $("review-last").disabled = live;
+  $("continue-here").hidden = live || s.closed;
+  document.body.classList.toggle("reviewing", !live);
+}
+
+// Everything that depends on which moves are shown.
+function showView(s) {
+  const view = boardView(s);
+  const key = JSON.stringify([s.id, view.settings, view.moves, view.forbidden, view.result]);
+  if (key !== boardKey) {
+    boardKey = key;
+    overlayKey = "";
+    drawBoard(view);
+  }
+  const overlay = JSON.stringify([reviewAt, s.thinking && s.analysis, s.hint, $("show-thinking").checked]);
+  if (overlay !== overlayKey) {
+    overlayKey = overlay;
+    drawOverlay(s);
+  }
+  showReview(s);
+  showMoves(s);
+  drawGraph(s);
+}
+
 function render(s) {
   // A poll answered before a newer state arrived is out of date.
   if (s.id !== gameId || (current && current.id === s.id && s.version < version)) return;
+  if (!current || current.id !== s.id) reviewAt = null;
+  if (reviewAt !== null && reviewAt >= s.moves.length) reviewAt = null;
   current = s;
   version = s.version;
   thinkSince = Date.now();
   // The board is redrawn only when what it shows changed, not for every log line.
-  const key = JSON.stringify([s.id, s.settings, s.moves, s.forbidden, s.result]);
-  if (key !== boardKey) {
-    boardKey = key;
-    drawBoard(s);
-  }
+  showView(s);
+  showAnalysis(s);
   showStatus();
   showLog(s);
   showClocks(s);
@@ -224,6 +430,9 @@ function render(s) {
     $("failure-output").textContent = printed;
   }
   $("undo").disabled = s.closed || s.thinking || s.moves.length === 0;
+  $("hint").disabled = s.closed || !!s.result || !!s.failure || s.player !== "human" ||
+    (s.hint !== null && s.hint.status === "thinking");
+  $("move-now").disabled = !s.can_stop;
 }
 
 async function act(path, body) {
@@ -262,6 +471,8 @@ function newGame(record) {
     height: numberOf("height"),
     black: $("black").value,
     white: $("white").value,
+    black_level: $("black-level").value,
+    white_level: $("white-level").value,
     timeout_turn: numberOf("timeout-turn"),
     time_left: numberOf("time-left") || 0,
   };
@@ -316,11 +527,58 @@ function setUp() {
   $("board").addEventListener("click", (event) => {
     const hit = event.target.closest(".hit");
     if (!hit || !current) return;
+    if (reviewAt !== null) {
+      notice(`You are looking at move ${reviewAt}: » (End) goes back to the game, ` +
+        "or continue from here.");
+      return;
+    }
     act("/api/move", { game: gameId, x: Number(hit.dataset.x), y: Number(hit.dataset.y) });
   });
   $("undo").addEventListener("click", () => act("/api/undo", { game: gameId }));
+  $("hint").addEventListener("click", () => act("/api/hint", { game: gameId }));
+  $("move-now").addEventListener("click", () => act("/api/stop", { game: gameId }));
+  $("show-thinking").addEventListener("change", () => { if (current) render(current); });
+  const shownNow = () => (reviewAt === null ? current.moves.length : reviewAt);
+  $("review-first").addEventListener("click", () => reviewTo(0));
+  $("review-back").addEventListener("click", () => reviewTo(shownNow() - 1));
+  $("review-forward").addEventListener("click", () => reviewTo(shownNow() + 1));
+  $("review-last").addEventListener("click", () => reviewTo(Infinity));
+  $("moves").addEventListener("click", (event) => {
+    const row = event.target.closest("li");
+    if (row) reviewTo(Number(row.dataset.move));
+  });
+  $("graph").addEventListener("click", (event) => {
+    const dot = event.target.closest(".graph-point");
+    if (dot) reviewTo(Number(dot.dataset.move));
+  });
+  document.addEventListener("keydown", (event) => {
+    // Keys typed into the form or the record are theirs.
+    if (!current || event.altKey || event.ctrlKey || event.metaKey ||
+        event.target.closest("input, select, textarea")) return;
+    const to = { ArrowLeft: shownNow() - 1, ArrowRight: shownNow() + 1, Home: 0, End: Infinity }[event.key];
+    if (to === undefined) return;
+    event.preventDefault();
+    reviewTo(to);
+  });
+  $("continue-here").addEventListener("click", () => {
+    const dropped = current.moves.length - reviewAt;
+    $("continue-question").textContent = `Continue the game from move ${reviewAt}? ` +
+      `The ${dropped} later move${dropped === 1 ? " is" : "s are"} dropped, and the engines ` +
+      "start again from this position.";
+    $("continue-confirm").hidden = false;
+  });
+  $("continue-no").addEventListener("click", () => { $("continue-confirm").hidden = true; });
+  $("continue-yes").addEventListener("click", async () => {
+    $("continue-confirm").hidden = true;
+    const at = reviewAt;
+    if (at === null) return;
+    if (await act("/api/continue", { game: gameId, moves: at })) reviewTo(Infinity);
+  });
   $("fresh-engine").addEventListener("click", () => act("/api/fresh-engine", { game: gameId }));
-  $("numbers").addEventListener("change", () => { if (current) drawBoard(current); });
+  $("numbers").addEventListener("change", () => {
+    boardKey = "";
+    if (current) showView(current);
+  });
   $("export-sgf").addEventListener("click", () => exportRecord("sgf"));
   $("export-moves").addEventListener("click", () => exportRecord("moves"));
   $("load").addEventListener("click", () => newGame($("record").value));
