@@ -47,6 +47,21 @@ void prepareSearch() {
     engine.searchAborted = 0;
 }
 
+// A direction of a point that no stone has refreshed since the reset keeps the
+// reset's code, which any refresh replaces for good (the one way in which
+// trial stones may leave the board different). A stone put on and taken off
+// every point refreshes every line, so that the snapshots can compare the
+// board bit for bit.
+void settle() {
+    for (int x = 0; x < engine.boardHeight; ++x) {
+        for (int y = 0; y < engine.boardWidth; ++y) {
+            if (engine.cells[x][y] != empty) continue;
+            placeStone(x, y, black);
+            removeStone(x, y, black);
+        }
+    }
+}
+
 void build(int rule, int size, const Layout& l, int attacker) {
     newBoard(rule, size, size);
     static bool isOpen[24][24];
@@ -59,6 +74,7 @@ void build(int rule, int size, const Layout& l, int attacker) {
     }
     for (auto [x, y] : l.attacker) placeStone(x, y, attacker);
     for (auto [x, y] : l.defender) placeStone(x, y, 3 - attacker);
+    settle();
     prepareSearch();
 }
 
@@ -357,4 +373,209 @@ TEST(ThreatSpaceSearch, RenjuBlackAvoidsItsFouls) {
     ASSERT_EQ(r.status, vctWin);
     EXPECT_EQ(r.plies, 5);
     expectRealWin(black, r);
+}
+
+namespace {
+
+uint32_t nextRandom(uint32_t& state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+// A game-like position: `stones` stones in turn, black first, on random empty
+// points of the 9x9 middle of a 15x15 board, none of them a five and no black
+// stone on a point black may not play. The side to move is the next one.
+int randomPosition(int rule, uint32_t seed, int stones) {
+    newBoard(rule, 15, 15);
+    prepareSearch();
+    uint32_t state = seed;
+    int side = black;
+    for (int placed = 0, tries = 0; placed < stones && tries < 1000; ++tries) {
+        const int x = 3 + static_cast<int>(nextRandom(state) % 9);
+        const int y = 3 + static_cast<int>(nextRandom(state) % 9);
+        if (!mayPlay(side, x, y) || winsAt(side, x, y)) continue;
+        placeStone(x, y, side);
+        side = 3 - side;
+        ++placed;
+    }
+    settle();
+    return side;
+}
+
+bool hasPlayableOpenFour(int side) {
+    bool found = false;
+    forEachGroupPoint(groupOpenFour, side, [&](int x, int y) {
+        found = mayPlay(side, x, y);
+        return found;
+    });
+    return found;
+}
+
+// After the defender's stone: can the attacker make two fives at once with an
+// open-four point of the board, while the defender has no five to make?
+bool attackerWinsByOpenFour(int attacker) {
+    if (winningPoints(3 - attacker) > 0) return false;
+    bool wins = false;
+    forEachGroupPoint(groupOpenFour, attacker, [&](int x, int y) {
+        if (!mayPlay(attacker, x, y)) return false;
+        placeStone(x, y, attacker);
+        wins = winningPoints(attacker) >= 2 && winningPoints(3 - attacker) == 0;
+        removeStone(x, y, attacker);
+        return wins;
+    });
+    return wins;
+}
+
+}  // namespace
+
+TEST(ThreatSpaceSearch, DefencesAreExactlyTheRepliesThatStopTheThree) {
+    // Every open three that the random positions offer, for either side:
+    // the generated list against every legal reply judged on the board, and
+    // every reply left out must lose to an open four, judged by counting.
+    int samples = 0;
+    for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
+        for (uint32_t seed = 1; seed <= 6; ++seed) {
+            randomPosition(rule, seed * 7919u + static_cast<uint32_t>(rule), 14 + 2 * seed);
+            std::vector<Point> threes;
+            for (int attacker : {black, white}) {
+                threes.clear();
+                forEachGroupPoint(groupOpenThree, attacker, [&](int x, int y) {
+                    threes.push_back({x, y});
+                    return false;
+                });
+                const int defender = 3 - attacker;
+                for (auto [tx, ty] : threes) {
+                    if (samples >= 120 || !mayPlay(attacker, tx, ty)) continue;
+                    placeStone(tx, ty, attacker);
+                    if (groupEmpty(groupFive, attacker) && groupEmpty(groupFive, defender) &&
+                        hasPlayableOpenFour(attacker)) {
+                        ++samples;
+                        SCOPED_TRACE(testing::Message() << "rule " << rule << " seed " << seed
+                                                        << " three " << tx << "," << ty);
+                        const std::vector<Point> listed = defences(attacker);
+                        std::vector<Point> stops;
+                        for (int x = 0; x < 15; ++x) {
+                            for (int y = 0; y < 15; ++y) {
+                                if (!mayPlay(defender, x, y)) continue;
+                                placeStone(x, y, defender);
+                                const bool stop = !groupEmpty(groupFive, defender) ||
+                                                  !hasPlayableOpenFour(attacker);
+                                if (stop) {
+                                    stops.push_back({x, y});
+                                } else {
+                                    EXPECT_TRUE(attackerWinsByOpenFour(attacker)) << x << "," << y;
+                                }
+                                removeStone(x, y, defender);
+                            }
+                        }
+                        EXPECT_EQ(listed, stops);
+                    }
+                    removeStone(tx, ty, attacker);
+                }
+            }
+        }
+    }
+    EXPECT_GE(samples, 60);
+}
+
+TEST(ThreatSpaceSearch, EveryWinByFoursIsFound) {
+    // Random positions, the side to move attacking: whenever the search by
+    // fours wins, this search wins without a single three. Some claims are
+    // played out, and the cache never changes the answer.
+    int foursWins = 0;
+    int playedOut = 0;
+    for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
+        for (uint32_t seed = 1; seed <= 40; ++seed) {
+            const int side = randomPosition(rule, seed * 104729u + static_cast<uint32_t>(rule),
+                                            18 + static_cast<int>(seed % 16));
+            if (!groupEmpty(groupFive, black) || !groupEmpty(groupFive, white)) continue;
+            SCOPED_TRACE(testing::Message() << "rule " << rule << " seed " << seed);
+            const int32_t byFours = threatSearch(0, side, 0, 0);
+            ASSERT_EQ(engine.searchAborted, 0);
+            const VctResult none = search(request(side, 0));
+            if (byFours > 0) {
+                ++foursWins;
+                EXPECT_EQ(none.status, vctWin);
+                EXPECT_EQ(none.threes, 0);
+            }
+            VctRequest withThrees = request(side, 2, 300000);
+            const VctResult cached = search(withThrees);
+            withThrees.useCache = false;
+            const VctResult uncached = search(withThrees);
+            if (cached.status != vctBudgetSpent && uncached.status != vctBudgetSpent) {
+                EXPECT_EQ(cached.status, uncached.status);
+            }
+            if (none.status == vctWin && playedOut < 6) {
+                ++playedOut;
+                expectRealWin(side, none, 0);
+            }
+        }
+    }
+    EXPECT_GE(foursWins, 8);
+    EXPECT_GE(playedOut, 6);
+}
+
+TEST(ThreatSpaceSearch, OpenBoardDoubleThree) {
+    // Black (7,6) (7,7) on row 7 and (8,8) (9,8) on column 8 of an open board,
+    // white far away at (0,0): (7,8) makes two open threes. Freestyle and
+    // standard find a win and it holds against every reply; in Renju (7,8) is
+    // black's foul and is never the move, while white there wins with it.
+    for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
+        for (int attacker : {black, white}) {
+            SCOPED_TRACE(testing::Message() << "rule " << rule << " attacker " << attacker);
+            Layout l;
+            l.attacker = {{7, 6}, {7, 7}, {8, 8}, {9, 8}};
+            l.defender = {{0, 0}};
+            build(rule, 15, l, attacker);
+            const VctResult r = search(request(attacker, 2));
+            if (rule == ruleRenju && attacker == black) {
+                ASSERT_EQ(isForbidden(7, 8), 1);
+                EXPECT_FALSE(r.status == vctWin && r.moveX == 7 && r.moveY == 8);
+                if (r.status == vctWin) expectRealWin(attacker, r, 2);
+                continue;
+            }
+            ASSERT_EQ(r.status, vctWin);
+            EXPECT_LE(r.plies, 5);
+            expectRealWin(attacker, r, 2);
+        }
+    }
+}
+
+TEST(ThreatSpaceSearch, LimitsStopsAndLists) {
+    build(ruleStandard, 15, cross(), black);
+    // A budget too small to finish.
+    VctResult r = search(request(black, 4, 2));
+    EXPECT_EQ(r.status, vctBudgetSpent);
+    EXPECT_EQ(r.moveX, -1);
+    EXPECT_LE(r.nodes, 3);
+
+    // The stop flag, read at the 1024th node of the engine's count.
+    engine.nodeCount = 1022;
+    engine.stopRequested.store(1);
+    r = search(request(black));
+    EXPECT_EQ(r.status, vctStopped);
+    EXPECT_EQ(engine.searchAborted, 1);
+    EXPECT_EQ(engine.nodeCount, 1024);
+    // Still aborted: nothing is searched.
+    engine.stopRequested.store(0);
+    r = search(request(black));
+    EXPECT_EQ(r.status, vctStopped);
+    EXPECT_EQ(r.nodes, 0);
+    // A spent clock stops it the same way.
+    prepareSearch();
+    engine.turnBudget = 0;
+    engine.nodeCount = 1023;
+    EXPECT_EQ(search(request(black)).status, vctStopped);
+
+    // The win needs the root's list and the defender's after it.
+    prepareSearch();
+    VctRequest late = request(black);
+    late.firstList = maxPoints - 2;
+    r = search(late);
+    EXPECT_EQ(r.status, vctWin);
+    late.firstList = maxPoints - 1;
+    engine.triedStamps[0][0][0] = 0x1234567890ABCDEFull;
+    r = search(late);
+    EXPECT_EQ(r.status, vctNotFound);
+    EXPECT_EQ(engine.triedStamps[0][0][0], 0x1234567890ABCDEFull);
 }
