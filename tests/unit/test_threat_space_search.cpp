@@ -579,3 +579,39 @@ TEST(ThreatSpaceSearch, LimitsStopsAndLists) {
     EXPECT_EQ(r.status, vctNotFound);
     EXPECT_EQ(engine.triedStamps[0][0][0], 0x1234567890ABCDEFull);
 }
+
+TEST(ThreatSpaceSearch, DefenderThreatsComeFirst) {
+    for (int rule : {ruleFreestyle, ruleStandard, ruleRenju}) {
+        SCOPED_TRACE(testing::Message() << "rule " << rule);
+        // The defender has an open three of its own on row 12 (cells 2..10):
+        // it answers the double three with an open four and wins the race.
+        Layout l = cross();
+        line(l, {12, 2}, {0, 1}, 9);
+        l.defender = {{12, 5}, {12, 6}, {12, 7}};
+        build(rule, 15, l, white);
+        EXPECT_EQ(search(request(white)).status, vctNotFound);
+
+        // The defender has a four on the diagonal (3,3)..(7,7), walled at both
+        // ends: the attacker must block at (7,7), and the block is its double
+        // three: no three of the attacker's choosing, 5 plies. With the
+        // diagonal's five point elsewhere the block makes nothing.
+        l = cross();
+        line(l, {3, 3}, {1, 1}, 4);
+        l.defender = {{3, 3}, {4, 4}, {5, 5}, {6, 6}};
+        build(rule, 15, l, white);
+        VctResult r = search(request(white));
+        ASSERT_EQ(r.status, vctWin);
+        EXPECT_EQ(r.moveX, 7);
+        EXPECT_EQ(r.moveY, 7);
+        EXPECT_EQ(r.plies, 5);
+        EXPECT_EQ(r.threes, 0);
+        expectRealWin(white, r);
+        EXPECT_EQ(threatSearch(0, white, 0, 0), 0);  // the block is no four
+
+        l = cross();
+        line(l, {2, 12}, {1, 0}, 5);
+        l.defender = {{2, 12}, {3, 12}, {4, 12}, {5, 12}};
+        build(rule, 15, l, white);
+        EXPECT_EQ(search(request(white)).status, vctNotFound);
+    }
+}
