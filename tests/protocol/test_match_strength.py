@@ -16,7 +16,8 @@ sys.path.insert(0, TOOLS)
 sys.path.insert(1, os.path.join(ROOT, "webboard"))
 
 import elo  # noqa: E402
-from match import late_by_load, schedule  # noqa: E402
+from make_openings import breaks_a_rule, canonical, random_opening  # noqa: E402
+from match import default_openings, late_by_load, load_openings, schedule  # noqa: E402
 from records import parse_sgf  # noqa: E402
 from test_match_referee import FAKE_BRAIN, skip_with_wrapper  # noqa: E402
 
@@ -109,6 +110,54 @@ class Statistics(unittest.TestCase):
         self.assertFalse(late_by_load(game(380.0, 200, 150.0)))
         self.assertFalse(late_by_load(game(380.0, 200, 500.0, failures=2)))
         self.assertFalse(late_by_load({"late": None, "failures": [(0, "crash", "")]}))
+
+
+@skip_with_wrapper
+class Openings(unittest.TestCase):
+    PAIRS = [("freestyle", 15), ("standard", 15), ("renju", 15), ("freestyle", 20)]
+
+    def test_each_strength_pair_has_its_own_balanced_set(self):
+        for rule, size in self.PAIRS:
+            path = default_openings(TOOLS, rule, size, size)
+            self.assertTrue(path.endswith("%s-%d.txt" % (rule, size)), path)
+            openings = load_openings(path, size, size)
+            self.assertGreaterEqual(len(openings), 50, path)
+            c = size // 2
+            offsets = [[(x - c, y - c) for x, y in moves] for moves in openings]
+            self.assertTrue(all(3 <= len(o) <= 5 for o in offsets), path)
+            self.assertEqual(len({canonical(o) for o in offsets}), len(offsets),
+                             "%s repeats an opening up to symmetry" % path)
+            broken = [o for o in offsets if breaks_a_rule(o, rule, size, size)]
+            self.assertEqual(broken, [], path)
+        # A board without a set of its own falls back to the general file.
+        self.assertTrue(default_openings(TOOLS, "renju", 13, 13).endswith("openings.txt"))
+
+    def test_symmetric_openings_share_a_key_and_colours_count(self):
+        opening = [(0, 0), (1, 0), (1, 2)]
+        rotated = [(0, 0), (0, -1), (-2, -1)]
+        mirrored = [(0, 0), (-1, 0), (-1, 2)]
+        self.assertEqual(canonical(opening), canonical(rotated))
+        self.assertEqual(canonical(opening), canonical(mirrored))
+        self.assertNotEqual(canonical(opening), canonical([(1, 0), (0, 0), (1, 2)]))
+        # Random candidates stay near the centre and never repeat a point.
+        import random
+        rng = random.Random(5)
+        for _ in range(200):
+            moves = random_opening(rng, 5)
+            self.assertEqual(len(set(moves)), 5)
+            self.assertTrue(all(max(abs(x), abs(y)) <= 3 for x, y in moves))
+            self.assertEqual(moves[0], (0, 0))
+
+    def test_a_rule_breaking_candidate_is_refused(self):
+        # Five black stones in a line, white far away: the game would be over.
+        five = [(0, -2), (3, 3), (0, -1), (3, -3), (0, 0), (-3, 3), (0, 1), (-3, -3), (0, 2)]
+        self.assertTrue(breaks_a_rule(five, "freestyle", 15, 15))
+        # Black's third stone at the crossing of two open twos is a double
+        # three: forbidden in Renju, fine in freestyle.
+        double_three = [(0, -1), (5, 5), (0, 0), (5, -5), (-1, 1), (-5, 5), (-2, 1), (-5, -5),
+                        (0, 1)]
+        self.assertTrue(breaks_a_rule(double_three, "renju", 15, 15))
+        self.assertFalse(breaks_a_rule(double_three, "freestyle", 15, 15))
 
 
 @skip_with_wrapper
