@@ -192,8 +192,10 @@ for line in sys.stdin:
 '''
 
 
-@skip_with_wrapper
-class Matches(unittest.TestCase):
+class FakeBrains:
+    """Matches between scripted brains: the brain's file and a one-line
+    openings file (the empty board) in a folder of the test class's own."""
+
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.TemporaryDirectory()
@@ -215,6 +217,10 @@ class Matches(unittest.TestCase):
         if misbehave:
             command += " --misbehave " + misbehave
         return command
+
+
+@skip_with_wrapper
+class Matches(FakeBrains, unittest.TestCase):
 
     def run_match(self, black, white, rule="freestyle", games=1, timeout_turn=1000):
         out_dir = os.path.join(self.dir.name, "games-%s" % self.id().split(".")[-1])

@@ -19,7 +19,7 @@ import elo  # noqa: E402
 from make_openings import breaks_a_rule, canonical, random_opening  # noqa: E402
 from match import default_openings, late_by_load, load_openings, schedule  # noqa: E402
 from records import parse_sgf  # noqa: E402
-from test_match_referee import FAKE_BRAIN, skip_with_wrapper  # noqa: E402
+from test_match_referee import FakeBrains, skip_with_wrapper  # noqa: E402
 
 
 @skip_with_wrapper
@@ -161,34 +161,12 @@ class Openings(unittest.TestCase):
 
 
 @skip_with_wrapper
-class StrengthMatches(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory()
-        cls.brain = os.path.join(cls.dir.name, "fake_brain.py")
-        with open(cls.brain, "w") as f:
-            f.write(FAKE_BRAIN)
-        cls.openings = os.path.join(cls.dir.name, "openings.txt")
-        with open(cls.openings, "w") as f:
-            f.write("-\n")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.dir.cleanup()
-
+class StrengthMatches(FakeBrains, unittest.TestCase):
     # Black makes five in row 7 while white plays along row 0, so whoever of
     # the two is black wins: engine 1's script also wins as white, since
     # engine 2's row-0 stones never make five.
     BLACK_FIVE = "7,3 7,4 7,5 7,6 7,7"
     WHITE_FAR = "0,0 0,2 0,4 0,6 0,8"
-
-    def fake(self, moves="", misbehave=""):
-        command = "%s %s" % (sys.executable, self.brain)
-        if moves:
-            command += " --moves '%s'" % moves
-        if misbehave:
-            command += " --misbehave " + misbehave
-        return command
 
     def run_match(self, *options, engine2=None):
         out_dir = tempfile.mkdtemp(dir=self.dir.name)
