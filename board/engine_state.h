@@ -336,11 +336,6 @@ struct EngineState {
     bool showDetail;
     // This think's copy of the search setting.
     int32_t searchMode;
-    // Default search: when the opponent has a forced win by threes, the root
-    // moves that were found to stop it, and their number (0: the root
-    // searches its usual moves).
-    ScoredMove rootDefences[maxPoints];
-    int32_t rootDefenceCount;
     // Distance from the root of the deepest node of the running iteration.
     int32_t deepestPly;
 

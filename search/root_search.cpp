@@ -145,15 +145,6 @@ int32_t searchRoot(int depth, int32_t alpha, int32_t beta, int side, int ext) {
         if (searchRootStage(f, r, stageForcedBlock, n, &result) == RootLoopEnd::rootReturns) {
             return result;
         }
-    } else if (engine.rootDefenceCount > 0) {
-        // The default search found that the opponent wins by threes unless
-        // stopped: only the moves that stop it are worth searching.
-        ScoredMove* list = engine.moveLists[f.ply];
-        for (int i = 0; i < engine.rootDefenceCount; ++i) list[i] = engine.rootDefences[i];
-        const int n = filterAndOrder(f, engine.rootDefenceCount, false);
-        if (searchRootStage(f, r, stageTable, n, &result) == RootLoopEnd::rootReturns) {
-            return result;
-        }
     } else {
         for (int stage = stageTable; stage < stageCount; ++stage) {
             int n = 0;

@@ -14,11 +14,7 @@
 // still end it, as they end every search, so it is never late.
 #include "search/root_threats.h"
 
-#include <initializer_list>
-
 #include "board/engine_state.h"
-#include "board/make_unmake.h"
-#include "board/tables.h"
 #include "rules/foul_test.h"
 #include "rules/threat_space_search.h"
 
@@ -33,22 +29,6 @@ constexpr int64_t budgetDivisor = 8;
 // The most a look may search, whatever the budget: wins longer than this
 // holds are rare, and a long think should go to depth.
 constexpr int64_t budgetCap = 200000;
-// The defence look: the opponent's win gets half its budget, and each
-// candidate reply a sixteenth; candidates beyond the budget are kept unjudged.
-constexpr int64_t candidateDivisor = 16;
-constexpr int maxCandidates = 48;
-
-// The opponent's win by threes from this position, as if it were to move.
-bool opponentWins(int opponent, int64_t nodeBudget, VctResult& result) {
-    VctRequest request = vctDefaultRequest(opponent);
-    request.nodeBudget = nodeBudget;
-    threatSpaceSearch(request, result);
-    return result.status == vctWin;
-}
-
-void markPoint(uint32_t* rows, int x, int y) {
-    if (onBoard(x, y) && engine.cells[x][y] == empty) rows[x] |= 1u << y;
-}
 
 }  // namespace
 
@@ -82,52 +62,3 @@ bool rootThreatSpaceWin(int side, int64_t nodeBudget, int32_t& x, int32_t& y, in
 }
 
 int32_t rootThreatWinValue(int32_t plies) { return winValue - 1 - plies; }
-
-int rootThreatDefences(int side, int64_t nodeBudget) {
-    engine.rootDefenceCount = 0;
-    if (nodeBudget <= 0) return 0;
-    const int opponent = 3 - side;
-    const int64_t start = engine.nodeCount;
-    VctResult threat;
-    if (!opponentWins(opponent, nodeBudget / 2, threat) || engine.searchAborted) return 0;
-
-    // Candidates: where the opponent's line goes, and where either side
-    // threatens: a block of a three or a four, or a counter-four.
-    uint32_t rows[maxBoardSide] = {};
-    for (int i = 0; i < threat.lineLength; ++i) markPoint(rows, threat.line[i].x, threat.line[i].y);
-    for (int group : {groupFive, groupOpenFour, groupFour, groupOpenThree, groupDouble}) {
-        for (int who : {side, opponent}) {
-            forEachGroupPoint(group, who, [&](int px, int py) {
-                markPoint(rows, px, py);
-                return false;
-            });
-        }
-    }
-
-    const int64_t perCandidate = nodeBudget / candidateDivisor;
-    int count = 0;
-    int judged = 0;
-    for (int x = 0; x < engine.boardHeight; ++x) {
-        uint32_t row = rows[x];
-        while (row) {
-            const int y = __builtin_ctz(row);
-            row &= row - 1;
-            if (engine.rule == ruleRenju && side == black && isForbidden(x, y) != 0) continue;
-            bool defends = true;  // unjudged candidates stay
-            if (judged < maxCandidates && engine.nodeCount - start + perCandidate <= nodeBudget) {
-                ++judged;
-                makeMove(x, y, side);
-                VctResult after;
-                defends = !opponentWins(opponent, perCandidate, after);
-                unmakeMove(x, y, side);
-                if (engine.searchAborted) return 0;
-            }
-            if (defends) {
-                engine.rootDefences[count++] =
-                    ScoredMove{0, static_cast<int16_t>(x), static_cast<int16_t>(y)};
-            }
-        }
-    }
-    engine.rootDefenceCount = count;
-    return count;
-}

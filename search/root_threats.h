@@ -20,12 +20,3 @@ bool rootThreatSpaceWin(int side, int64_t nodeBudget, int32_t& x, int32_t& y, in
 // proven result (beyond mateThreshold), yet below what the next think reads
 // as a five or an open four already at hand.
 int32_t rootThreatWinValue(int32_t plies);
-
-// When the opponent of `side` (to move) has a forced win by threes, the
-// moves of `side` that stop it: the points of the opponent's winning line and
-// the threat points of both sides, each kept when the opponent's win is gone
-// after it (or could not be settled within the budget). Fills
-// engine.rootDefences and returns their number; 0 when the opponent has no
-// such win, when none of the candidates stops it (the root then searches as
-// usual), or when the clock stopped the look. Within `nodeBudget` nodes in all.
-int rootThreatDefences(int side, int64_t nodeBudget);

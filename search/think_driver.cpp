@@ -32,10 +32,9 @@
 //
 // The default search. Before deepening it looks for a forced win by threes
 // and fours (search/root_threats.cpp), on a bounded share of the think; a win
-// found is played at once. Otherwise it asks whether the opponent has such a
-// win, and if so the root searches only the moves found to stop it. A stop that ends the look ends
-// the think with the safety move, as it would have ended an iteration. The classic search (INFO
-// search classic) skips the look and plays exactly as it always did.
+// found is played at once. A stop that ends the look ends the think with the
+// safety move, as it would have ended an iteration. The classic search
+// (INFO search classic) skips the look and plays exactly as it always did.
 //
 // Memory. The transposition and threat tables are set up at start-up, and a
 // failed allocation is retried at every board reset. While it fails, the
@@ -273,7 +272,6 @@ void thinkDriver() {
     engine.nodeLimit = maxNodeSetting > 0 ? maxNodeSetting : 0;
     engine.showDetail = engine.show_detail.load() != 0;
     engine.searchMode = engine.search.load() == searchClassic ? searchClassic : searchDefault;
-    engine.rootDefenceCount = 0;
 
     // 2. Empty board: the centre, unless BOARD walled it off.
     if (engine.moveCount == 0) {
@@ -340,17 +338,15 @@ void thinkDriver() {
         // does; clearing them takes a few milliseconds.
         if (engine.depthLimit > 0 || engine.nodeLimit > 0) clearHashTables();
         int32_t winX = 0, winY = 0, winPlies = 0;
-        const int64_t lookBudget = rootThreatNodeBudget(engine.turnBudget, engine.nodeLimit);
         if (engine.searchMode == searchDefault &&
-            rootThreatSpaceWin(side, lookBudget, winX, winY, winPlies)) {
+            rootThreatSpaceWin(side, rootThreatNodeBudget(engine.turnBudget, engine.nodeLimit),
+                               winX, winY, winPlies)) {
             // A proven win by threes and fours: no depth would improve on it.
             engine.bestMove[0] = winX;
             engine.bestMove[1] = winY;
             result = rootThreatWinValue(winPlies);
         } else if (!engine.searchAborted) {
-            if (engine.searchMode == searchDefault) rootThreatDefences(side, lookBudget);
-            if (!engine.searchAborted) result = deepen(side, result, shareOfRest, safety);
-            engine.rootDefenceCount = 0;
+            result = deepen(side, result, shareOfRest, safety);
         }
     } else {
         printLine("MESSAGE search off: no memory for the hash tables, playing the one-ply move");

@@ -124,8 +124,6 @@ BenchResult searchPosition(const BenchPosition& p, int searchMode) {
         engine.bestMove[1] = winY;
         r.value = rootThreatWinValue(winPlies);
     }
-    const int64_t lookBudget = rootThreatNodeBudget(engine.turnBudget, 0);
-    if (!won && searchMode == searchDefault) rootThreatDefences(side, lookBudget);
     for (int d = 1; !won && d <= p.depth; ++d) {
         engine.iterationDepth = d;
         engine.singleRootMove = 0;
@@ -135,7 +133,6 @@ BenchResult searchPosition(const BenchPosition& p, int searchMode) {
         r.value = v;
         if (v >= mateThreshold || v <= -mateThreshold) break;
     }
-    engine.rootDefenceCount = 0;
     r.nodes = engine.nodeCount;
     r.bestX = engine.bestMove[0];
     r.bestY = engine.bestMove[1];
