@@ -23,9 +23,10 @@ namespace {
 // Threat-space nodes per millisecond on the slower of the machines the engine
 // plays on, kept low so that the share below is a ceiling in time too.
 constexpr int64_t nodesPerMs = 300;
-// The share of the turn budget, as a divisor: an eighth leaves the deepening
-// nearly all of its iterations (each one costs several times the last).
-constexpr int64_t budgetDivisor = 8;
+// The share of the turn budget, as a divisor: a third at most (the look is
+// faster than the estimate on most machines), which leaves the deepening its
+// iterations but one (each costs several times the last).
+constexpr int64_t budgetDivisor = 3;
 // The most a look may search, whatever the budget: wins longer than this
 // holds are rare, and a long think should go to depth.
 constexpr int64_t budgetCap = 200000;

@@ -3,7 +3,6 @@
 // depth and node limits with the per-depth report.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,8 +11,6 @@
 #include "board/make_unmake.h"
 #include "protocol/main_loop.h"
 #include "protocol/position_commands.h"
-#include "rules/threat_space_search.h"
-#include "search/root_threats.h"
 #include "search/think_driver.h"
 #include "search/transposition.h"
 
@@ -358,59 +355,6 @@ TEST_F(Driver, TheLookNeverPlaysBlacksFoulNorSkipsAFiveOrABlock) {
     const MoveRecordEntry& four = engine.moveRecord[engine.moveCount - 1];
     EXPECT_EQ(four.x, 7);
     EXPECT_TRUE(four.y == 4 || four.y == 8) << four.y;
-}
-
-// White's open three (7,6) (7,7) (7,8) and black, to move, with nothing of its
-// own: only (7,5) and (7,9) stop the open four (a stone one further out
-// leaves white an open four on the other side).
-void openThreeAgainstBlack() {
-    for (auto [x, y] : {std::pair{0, 0}, {7, 6}, {0, 14}, {7, 7}, {14, 0}, {7, 8}})
-        playOpponentMove(x, y);
-}
-
-TEST_F(Driver, TheRootSearchesOnlyRepliesThatStopTheOpponentsWinByThrees) {
-    newGame(ruleFreestyle, 15, 15, true);
-    openThreeAgainstBlack();
-    engine.turnBudget = 1000000000;
-    engine.searchStart = nowMs();
-    engine.searchAborted = 0;
-    const int n = rootThreatDefences(black, 200000);
-    ASSERT_GT(n, 0);
-    ASSERT_EQ(n, engine.rootDefenceCount);
-    std::vector<std::pair<int, int>> defences;
-    for (int i = 0; i < n; ++i) {
-        const int x = engine.rootDefences[i].x, y = engine.rootDefences[i].y;
-        SCOPED_TRACE(testing::Message() << x << "," << y);
-        ASSERT_EQ(engine.cells[x][y], empty);
-        defences.push_back({x, y});
-        // After each reply white has no win by threes left, even with twice
-        // the budget the look had.
-        makeMove(x, y, black);
-        VctRequest request = vctDefaultRequest(white);
-        request.nodeBudget = 400000;
-        VctResult after;
-        threatSpaceSearch(request, after);
-        unmakeMove(x, y, black);
-        EXPECT_EQ(after.status, vctNotFound);
-    }
-    // Exactly the two blocks, in scan order: every other candidate (the
-    // threat points of both sides) was tried against the win and lost to it.
-    EXPECT_EQ(defences, (std::vector<std::pair<int, int>>{{7, 5}, {7, 9}}));
-
-    // The think plays one of them, and leaves the next think unrestricted.
-    newGame(ruleFreestyle, 15, 15, true);
-    openThreeAgainstBlack();
-    thinkWith(searchDefault, 3);
-    EXPECT_EQ(engine.rootDefenceCount, 0);
-    const MoveRecordEntry& reply = engine.moveRecord[engine.moveCount - 1];
-    EXPECT_NE(std::find(defences.begin(), defences.end(), std::pair<int, int>{reply.x, reply.y}),
-              defences.end())
-        << reply.x << "," << reply.y;
-
-    // Without a threat nothing is restricted.
-    newGame(ruleFreestyle, 15, 15, true);
-    quietOpening();
-    EXPECT_EQ(rootThreatDefences(black, 200000), 0);
 }
 
 }  // namespace
