@@ -15,8 +15,10 @@
 #include "search/root_threats.h"
 
 #include "board/engine_state.h"
+#include "board/tables.h"
 #include "rules/foul_test.h"
 #include "rules/threat_space_search.h"
+#include "search/node_search.h"
 
 namespace {
 
@@ -45,6 +47,12 @@ int64_t rootThreatNodeBudget(int32_t turnBudget, int64_t nodeLimit) {
 
 bool rootThreatSpaceWin(int side, int64_t nodeBudget, int32_t& x, int32_t& y, int32_t& plies) {
     if (nodeBudget <= 0) return false;
+    // A five or an open four at hand is the search's own at depth 1, which
+    // proves it as a win at the root (the next think then finishes it
+    // without searching): nothing for the look to add.
+    if (!groupEmpty(groupFive, side)) return false;
+    int bx = 0, by = 0;
+    if (!firstGroupPoint(groupFive, 3 - side, bx, by) && openFourWins(side)) return false;
     VctRequest request = vctDefaultRequest(side);
     request.nodeBudget = nodeBudget;
     VctResult result;
