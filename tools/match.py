@@ -510,14 +510,14 @@ def main():
     names = [args.name1 or "E1", args.name2 or "E2"]
     infos = [args.info1, args.info2]
     try:
-        specs = [parse_variant(text, here) for text in args.variant]
+        chosen = [parse_variant(text, here) for text in args.variant]
     except argparse.ArgumentTypeError as e:
         parser.error(str(e))
-    if not specs:
+    if not chosen:
         width, height = parse_size(args.size)
-        specs = [(args.rule, width, height,
+        chosen = [(args.rule, width, height,
                   args.openings or default_openings(here, args.rule, width, height))]
-    variants = [Variant(*spec) for spec in specs]
+    variants = [Variant(*fields) for fields in chosen]
     tolerance = []
     for command, own in ((engine1, args.tolerance1), (engine2, args.tolerance2)):
         if own is None:
