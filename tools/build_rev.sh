@@ -1,6 +1,14 @@
 # Builds for the side-by-side tools (tools/speed_compare.sh, tools/strength.sh),
 # sourced by them: a commit's sources exported without touching the work tree,
-# and a Release build of one target in a folder of its own.
+# and a Release build of one target in a folder of its own; and their usage
+# text, which is the calling script's header comment.
+
+# usage: prints the header comment of the script that sourced this file (up to
+# its "set -euo" line) and exits with status 2.
+usage() {
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+  exit 2
+}
 
 # export_rev REV DIR: the commit's tracked files into DIR (made if missing);
 # prints the short commit name. Fails for a name that is no commit.

@@ -222,7 +222,7 @@ class ForbidAnswer:
                 board.put(x, y, referee.WALL)
             points = [(x, y) for x, y, _ in referee.forbidden_points(board)]
             self.expected = "FORBID " + "".join("%02d%02d" % p for p in points) + "."
-            self.exact = not black_has_five_point(board)
+            self.exact = not referee.black_has_five_point(board)
 
     def matches(self, line):
         if self.exact or self.expected == "FORBID .":
@@ -237,18 +237,6 @@ class ForbidAnswer:
 
     def __repr__(self):
         return self.expected + ("" if self.exact else " (form only)")
-
-
-def black_has_five_point(board):
-    for x in range(board.height):
-        for y in range(board.width):
-            if board.cells[x][y] == referee.EMPTY:
-                board.put(x, y, referee.BLACK)
-                five = referee.wins(board, x, y, referee.BLACK, "renju")
-                board.put(x, y, referee.EMPTY)
-                if five:
-                    return True
-    return False
 
 
 class Shadow:

@@ -193,6 +193,20 @@ def _may_be_forbidden(board, x, y):
     return lines_with_two >= 2
 
 
+def black_has_five_point(board):
+    """True when some empty point would give black an exact five in Renju: an
+    unanswered black four is on the board."""
+    for x in range(board.height):
+        for y in range(board.width):
+            if board.cells[x][y] == EMPTY:
+                board.put(x, y, BLACK)
+                five = wins(board, x, y, BLACK, "renju")
+                board.put(x, y, EMPTY)
+                if five:
+                    return True
+    return False
+
+
 def black_is_shut_out(board, rule):
     """Renju: True when empty points remain but every one is forbidden to
     black. Black cannot move and has nothing to pass with, so a referee ends

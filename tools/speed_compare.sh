@@ -31,10 +31,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-usage() {
-  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-  exit 2
-}
+source tools/build_rev.sh
 
 bits=64
 repeat=1
@@ -78,7 +75,6 @@ mkdir -p "$work"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-source tools/build_rev.sh
 # build NAME SOURCE_DIR CMAKE_ARGS...: Release build of the bench in work/NAME.
 build() {
   local name="$1" src="$2"

@@ -29,10 +29,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-usage() {
-  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-  exit 2
-}
+source tools/build_rev.sh
 
 time_ms=200
 games=400
@@ -63,7 +60,6 @@ base_rev="${positional[0]}"
 [ ${#variants[@]} -gt 0 ] ||
   variants=(--variant freestyle:15 --variant standard:15 --variant renju:15 --variant freestyle:20)
 
-source tools/build_rev.sh
 work="$root/build-strength"
 mkdir -p "$work"
 tmp=$(mktemp -d)

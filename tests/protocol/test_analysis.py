@@ -281,18 +281,6 @@ class YxCommands(unittest.TestCase):
             brain.kill()
 
 
-def black_has_five_point(board):
-    for x in range(board.height):
-        for y in range(board.width):
-            if board.cells[x][y] == referee.EMPTY:
-                board.put(x, y, referee.BLACK)
-                five = referee.wins(board, x, y, referee.BLACK, "renju")
-                board.put(x, y, referee.EMPTY)
-                if five:
-                    return True
-    return False
-
-
 def random_renju_game(rng, size, length):
     """A legal Renju game of `length` moves played near the centre, as a list
     of points in play order, and its board. No five is made, black plays no
@@ -313,7 +301,7 @@ def random_renju_game(rng, size, length):
         if colour == referee.BLACK and referee.is_forbidden(board, x, y):
             continue
         board.put(x, y, colour)
-        if referee.wins(board, x, y, colour, "renju") or black_has_five_point(board):
+        if referee.wins(board, x, y, colour, "renju") or referee.black_has_five_point(board):
             board.put(x, y, referee.EMPTY)
             continue
         moves.append((x, y))
