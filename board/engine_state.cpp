@@ -23,9 +23,11 @@ void initEngineState() {
     engine.max_depth.store(0);
     engine.max_node.store(0);
     engine.show_detail.store(0);
+    engine.search.store(searchDefault);
     engine.depthLimit = 0;
     engine.nodeLimit = 0;
     engine.showDetail = false;
+    engine.searchMode = searchDefault;
     engine.moveCount = 0;
     engine.blockedCount = 0;
     engine.builtForRule = -1;

@@ -57,6 +57,12 @@ constexpr int ruleFreestyle = 0;
 constexpr int ruleStandard = 1;
 constexpr int ruleRenju = 2;
 
+// The two searches INFO search chooses between: the classic one, kept exactly
+// as it always played (its bench signature must not move), and the default
+// one, which adds what the classic search cannot see.
+constexpr int searchClassic = 0;
+constexpr int searchDefault = 1;
+
 // Threat-point groups.
 constexpr int groupFive = 0;
 constexpr int groupOpenFour = 1;
@@ -238,6 +244,9 @@ struct EngineState {
     std::atomic<int32_t> max_depth;
     std::atomic<int32_t> max_node;
     std::atomic<int32_t> show_detail;
+    // Which search thinks: searchClassic or searchDefault (the start-up
+    // value). Read once at the start of each think, like the time settings.
+    std::atomic<int32_t> search;
 
     // --- think thread -------------------------------------------------------
     int32_t thinkCommand;  // 0 think, -1 end the thread
@@ -325,6 +334,8 @@ struct EngineState {
     int32_t depthLimit;
     int64_t nodeLimit;
     bool showDetail;
+    // This think's copy of the search setting.
+    int32_t searchMode;
     // Distance from the root of the deepest node of the running iteration.
     int32_t deepestPly;
 

@@ -1,5 +1,5 @@
-// INFO settings: the manager's time limits and rule, and the analysis
-// settings (depth and node limits, the per-depth report).
+// INFO settings: the manager's time limits and rule, the analysis settings
+// (depth and node limits, the per-depth report) and the choice of search.
 //
 // INFO is the one command handled while a think may be running, so it writes
 // nothing but atomics: the time limits and the analysis settings, which the
@@ -35,6 +35,7 @@ enum class InfoKey {
     maxDepth,
     maxNode,
     showDetail,
+    search,
 };
 
 struct InfoKeyName {
@@ -54,7 +55,20 @@ constexpr InfoKeyName infoKeys[] = {
     {"MAX_DEPTH", InfoKey::maxDepth},
     {"MAX_NODE", InfoKey::maxNode},
     {"SHOW_DETAIL", InfoKey::showDetail},
+    {"SEARCH", InfoKey::search},
 };
+
+// The word of `INFO search`: "classic" or "default" in any case, nothing but
+// white space after it. Anything else is -1, and the setting stays as it was:
+// a manager that sends a value from some later version must not silently
+// switch the engine to a search it did not ask for.
+int32_t searchFromInfo(const char* value) {
+    for (int mode : {searchClassic, searchDefault}) {
+        const char* rest = matchKeyword(mode == searchClassic ? "CLASSIC" : "DEFAULT", value);
+        if (rest && *rest == '\0') return mode;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -70,6 +84,11 @@ void commandInfo(const char* args) {
     for (const InfoKeyName& entry : infoKeys) {
         const char* value = matchKeyword(entry.name, args);
         if (!value) continue;
+        if (entry.key == InfoKey::search) {
+            const int32_t mode = searchFromInfo(value);
+            if (mode >= 0) engine.search.store(mode);
+            return;
+        }
         const int32_t number = parseInfoNumber(value);
         switch (entry.key) {
             case InfoKey::timeoutTurn: engine.timeout_turn.store(number); break;

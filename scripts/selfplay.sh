@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Self-play check: the 64-bit brain against the 32-bit one (run under
-# qemu-i386) in every rule, refereed by tools/match.py. Fails on any crash,
+# qemu-i386) in every rule, both searches, refereed by tools/match.py. Fails on any crash,
 # illegal or forbidden move, time loss or protocol error. Short moves keep the
 # whole run within a few minutes.
 #
@@ -102,9 +102,14 @@ run() {
     fi
   done <<<"$late"
 }
-run freestyle-15 --rule freestyle --size 15 --timeout-turn $turn_ms --games 6 --first-opening 1
+# Both searches play: the default one everywhere, and the classic one as the
+# 32-bit side in freestyle and the 64-bit side in Renju, so each search meets
+# the other on both word sizes.
+run freestyle-15 --rule freestyle --size 15 --timeout-turn $turn_ms --games 6 --first-opening 1 \
+  --info2 "search classic"
 run standard-15 --rule standard --size 15 --timeout-turn $turn_ms --games 6 --first-opening 3
-run renju-15 --rule renju --size 15 --timeout-turn $turn_ms --games 6 --first-opening 5
+run renju-15 --rule renju --size 15 --timeout-turn $turn_ms --games 6 --first-opening 5 \
+  --info1 "search classic"
 run freestyle-20 --rule freestyle --size 20 --timeout-turn $turn_ms --games 6 --first-opening 7
 
 # One closing line for the whole run: the sum of the matches' own.

@@ -23,7 +23,7 @@ file dist/pbrain-zorvan64.exe | grep -q "PE32+ executable (console) x86-64" ||
 unzip -Z1 dist/pbrain-zorvan.zip | sort | tr '\n' ' ' | grep -qx "pbrain-zorvan.exe pbrain-zorvan64.exe " ||
   { echo "the zip must hold exactly the two executables at its root" >&2; exit 1; }
 
-recorded=$(grep -v '^#' tools/bench_signature.txt | tr -d '[:space:]')
+recorded=$(awk '$1 == "default" { print $2 }' tools/bench_signature.txt)
 signature=$(wine build/zorvan-bench64.exe tools/bench_positions.txt | tr -d '\r' |
   awk '$1 == "signature" { print $2 }')
 if [ "$signature" != "$recorded" ]; then

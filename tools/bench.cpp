@@ -13,7 +13,13 @@
 // The positions are data (bench_positions.txt next to this file, or the path
 // given as an argument), in the format tools/bench_positions.h reads.
 //
-//   zorvan-bench [positions] [--repeat N]
+//   zorvan-bench [positions] [--repeat N] [--search classic|default]
+//
+// --search chooses the search as INFO search does (default: the default
+// search). The classic search has its own signature, which must never move:
+// it is the engine as it always played. The default one first looks for a
+// forced win by threes with the node budget of an unlimited think, and a
+// position it proves won is not deepened, as in a think.
 //
 // --repeat N searches the whole set N times (a longer, steadier speed
 // figure); every pass must visit exactly the nodes of the first, and the
@@ -40,6 +46,7 @@
 #include "protocol/main_loop.h"
 #include "search/node_search.h"
 #include "search/root_search.h"
+#include "search/root_threats.h"
 #include "search/transposition.h"
 #include "tools/bench_positions.h"
 
@@ -96,7 +103,7 @@ struct BenchResult {
     std::clock_t cpu;
 };
 
-BenchResult searchPosition(const BenchPosition& p) {
+BenchResult searchPosition(const BenchPosition& p, int searchMode) {
     const int side = engine.moveCount % 2 + 1;
     engine.turnBudget = INT32_MAX;
     engine.stopRequested.store(0);
@@ -108,7 +115,16 @@ BenchResult searchPosition(const BenchPosition& p) {
     const std::clock_t cpuStart = std::clock();
     engine.searchStart = nowMs();
     BenchResult r{0, 0, -1, -1, 0, 0, 0};
-    for (int d = 1; d <= p.depth; ++d) {
+    int32_t winX = 0, winY = 0, winPlies = 0;
+    const bool won =
+        searchMode == searchDefault &&
+        rootThreatSpaceWin(side, rootThreatNodeBudget(engine.turnBudget, 0), winX, winY, winPlies);
+    if (won) {
+        engine.bestMove[0] = winX;
+        engine.bestMove[1] = winY;
+        r.value = rootThreatWinValue(winPlies);
+    }
+    for (int d = 1; !won && d <= p.depth; ++d) {
         engine.iterationDepth = d;
         engine.singleRootMove = 0;
         std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
@@ -130,16 +146,24 @@ BenchResult searchPosition(const BenchPosition& p) {
 int main(int argc, char** argv) {
     std::string path = defaultPositionsPath();
     int repeat = 1;
+    int searchMode = searchDefault;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--repeat" && i + 1 < argc) {
+        if (arg == "--search" && i + 1 < argc) {
+            const std::string mode = argv[++i];
+            if (mode != "classic" && mode != "default") {
+                printLine("--search takes classic or default");
+                return 2;
+            }
+            searchMode = mode == "classic" ? searchClassic : searchDefault;
+        } else if (arg == "--repeat" && i + 1 < argc) {
             repeat = std::atoi(argv[++i]);
             if (repeat < 1) {
                 printLine("--repeat needs a count of at least 1");
                 return 2;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
-            printLine("usage: zorvan-bench [positions] [--repeat N]");
+            printLine("usage: zorvan-bench [positions] [--repeat N] [--search classic|default]");
             return 2;
         } else {
             path = arg;
@@ -172,7 +196,7 @@ int main(int argc, char** argv) {
                 printLine("the hash tables could not be allocated");
                 return 2;
             }
-            const BenchResult r = searchPosition(p);
+            const BenchResult r = searchPosition(p, searchMode);
             nodes += r.nodes;
             searchUs += r.us;
             searchCpu += static_cast<double>(r.cpu) / CLOCKS_PER_SEC;

@@ -150,3 +150,29 @@ TEST_F(InfoSettings, AnalysisKeysAreKeysOfTheirOwn) {
     EXPECT_EQ(engine.max_depth.load(), 0);
     EXPECT_EQ(engine.show_detail.load(), 0);
 }
+
+TEST_F(InfoSettings, SearchChoosesClassicOrDefaultAndIgnoresAnythingElse) {
+    // Without the key the engine plays the default search.
+    EXPECT_EQ(engine.search.load(), searchDefault);
+    commandInfo("search classic");
+    EXPECT_EQ(engine.search.load(), searchClassic);
+    // It lasts: other keys, and values that name no search, leave it alone.
+    commandInfo("timeout_turn 500");
+    commandInfo("rule 2");
+    for (const char* ignored : {"search", "search fast", "search classical", "search 1",
+                                "search default x", "search_default"}) {
+        SCOPED_TRACE(ignored);
+        commandInfo(ignored);
+        EXPECT_EQ(engine.search.load(), searchClassic);
+    }
+    commandInfo("SEARCH Default");
+    EXPECT_EQ(engine.search.load(), searchDefault);
+    commandInfo("search   CLASSIC  ");
+    EXPECT_EQ(engine.search.load(), searchClassic);
+    commandInfo("search default");
+    EXPECT_EQ(engine.search.load(), searchDefault);
+    commandInfo("search nonsense");
+    EXPECT_EQ(engine.search.load(), searchDefault);
+    // Nor does the key touch the other settings.
+    expectSettings(500, 1000000000, ruleRenju);
+}

@@ -119,14 +119,23 @@ TEST_F(Driver, AFiveOfItsOwnEndsTheDeepeningAtDepthOne) {
     // Black to move: its five point 7,7 (7,3-7,6 closed at 7,2) against
     // white's open four in column 10. The first iteration is a win at the
     // root, worth winValue + 1, and nothing deeper is searched.
+    // Both searches: the default one leaves a five at hand to the deepening.
     play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
     engine.timeout_turn.store(30000);
     engine.time_left.store(1000000000);
+    engine.search.store(searchClassic);
     thinkDriver();
     EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
     EXPECT_EQ(engine.iterationDepth, 1);
     EXPECT_EQ(engine.lastSearchValue, winValue + 1);
     EXPECT_EQ(engine.cells[7][7], black);
+
+    newGame(ruleFreestyle, 15, 15, true);
+    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
+    thinkDriver();
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
+    EXPECT_EQ(engine.iterationDepth, 1);
+    EXPECT_EQ(engine.lastSearchValue, winValue + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -229,6 +238,121 @@ TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
     EXPECT_EQ(engine.bestMove[0], 2);
     EXPECT_EQ(engine.bestMove[1], 3);
     EXPECT_EQ(engine.cells[2][3], black);  // play 1 places the stone
+}
+
+// ---------------------------------------------------------------------------
+// The default search's look for wins by threes before deepening.
+
+// Does `side` have five in a row on the board (exactly five under the
+// standard rule and for black in Renju)? Counted on the cells, not read from
+// the engine's pattern codes.
+bool madeFive(int side) {
+    const bool exact = engine.rule == ruleStandard || (engine.rule == ruleRenju && side == black);
+    for (int x = 0; x < engine.boardHeight; ++x) {
+        for (int y = 0; y < engine.boardWidth; ++y) {
+            for (int d = 0; d < 4; ++d) {
+                const int px = x - dirStepX[d], py = y - dirStepY[d];
+                if (engine.cells[x][y] != side || (onBoard(px, py) && engine.cells[px][py] == side))
+                    continue;  // not the first stone of its run
+                int n = 0;
+                for (int cx = x, cy = y; onBoard(cx, cy) && engine.cells[cx][cy] == side;
+                     cx += dirStepX[d], cy += dirStepY[d])
+                    ++n;
+                if (n == 5 || (n > 5 && !exact)) return true;
+            }
+        }
+    }
+    return false;
+}
+
+// One think of the side to move under a search and a depth limit.
+void thinkWith(int search, int depth) {
+    engine.search.store(search);
+    engine.max_depth.store(depth);
+    startThinkClock();
+    thinkDriver();
+}
+
+// Two threes in reach: the attacker's (7,6) (7,7) in row 7 and (8,8) (9,8) in
+// column 8, so (7,8) makes two open threes, a win in five plies; the other
+// side's four stones sit in the corners. `attacker` is to move.
+void crossPosition(int attacker) {
+    const std::pair<int, int> mine[] = {{7, 6}, {7, 7}, {8, 8}, {9, 8}};
+    const std::pair<int, int> theirs[] = {{0, 0}, {0, 14}, {14, 0}, {14, 14}};
+    if (attacker == white) playOpponentMove(14, 7);
+    for (int i = 0; i < 4; ++i) {
+        playOpponentMove(mine[i].first, mine[i].second);
+        playOpponentMove(theirs[i].first, theirs[i].second);
+    }
+}
+
+TEST_F(Driver, TheDefaultSearchWinsByThreesWhereClassicSeesNothingAtTheSameDepth) {
+    struct Case {
+        int rule;
+        int attacker;
+    };
+    const Case cases[] = {{ruleFreestyle, black}, {ruleStandard, black}, {ruleRenju, white}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "rule " << c.rule << " attacker " << c.attacker);
+        // Classic at depth 1 proves nothing here.
+        newGame(c.rule, 15, 15, c.rule != ruleRenju);
+        crossPosition(c.attacker);
+        thinkWith(searchClassic, 1);
+        EXPECT_LT(engine.lastSearchValue, mateThreshold);
+
+        // The default search at depth 1 claims the win, and makes it good
+        // move by move against the classic search defending at depth 4:
+        // at depth 1 its moves can only come from the look.
+        newGame(c.rule, 15, 15, c.rule != ruleRenju);
+        crossPosition(c.attacker);
+        const int defender = 3 - c.attacker;
+        bool claimed = false;
+        for (int move = 0; move < 12 && !madeFive(c.attacker) && !madeFive(defender); ++move) {
+            if (move % 2 == 0) {
+                thinkWith(searchDefault, 1);
+                if (move == 0) claimed = engine.lastSearchValue >= mateThreshold;
+            } else {
+                thinkWith(searchClassic, 4);
+            }
+        }
+        EXPECT_TRUE(claimed);
+        EXPECT_TRUE(madeFive(c.attacker)) << out;
+        EXPECT_FALSE(madeFive(defender));
+    }
+}
+
+TEST_F(Driver, TheLookNeverPlaysBlacksFoulNorSkipsAFiveOrABlock) {
+    // Renju, black to move in the cross: (7,8) is black's double-three foul,
+    // and the look must not play it, win or no win.
+    newGame(ruleRenju, 15, 15, false);
+    crossPosition(black);
+    thinkWith(searchDefault, 1);
+    const MoveRecordEntry& m = engine.moveRecord[engine.moveCount - 1];
+    EXPECT_FALSE(m.x == 7 && m.y == 8);
+    EXPECT_EQ(engine.cells[7][8], empty);
+
+    // White's four on row 0 (five point (0,4)) comes before black's win by
+    // threes: black blocks.
+    newGame(ruleFreestyle, 15, 15, true);
+    play({{7, 6}, {0, 0}, {7, 7}, {0, 1}, {8, 8}, {0, 2}, {9, 8}, {0, 3}});
+    thinkWith(searchDefault, 1);
+    EXPECT_EQ(engine.cells[0][4], black);
+
+    // With a five point of its own and an open three of white's to face,
+    // black makes five.
+    newGame(ruleStandard, 15, 15, true);
+    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}});
+    thinkWith(searchDefault, 1);
+    EXPECT_TRUE(madeFive(black));
+
+    // An open four of its own when white has no four: black plays it (or
+    // the five straight after) rather than anything slower.
+    newGame(ruleFreestyle, 15, 15, true);
+    play({{7, 5}, {0, 0}, {7, 6}, {0, 14}, {7, 7}, {14, 0}});
+    thinkWith(searchDefault, 1);
+    const MoveRecordEntry& four = engine.moveRecord[engine.moveCount - 1];
+    EXPECT_EQ(four.x, 7);
+    EXPECT_TRUE(four.y == 4 || four.y == 8) << four.y;
 }
 
 }  // namespace
