@@ -59,7 +59,7 @@ constexpr int ruleRenju = 2;
 
 // The two searches INFO search chooses between: the classic one, kept exactly
 // as it always played (its bench signature must not move), and the default
-// one, which adds what the classic search cannot see.
+// one, which may depart from it where games show that a change plays better.
 constexpr int searchClassic = 0;
 constexpr int searchDefault = 1;
 

@@ -30,12 +30,6 @@
 // the report is printed between iterations and reads the tables without
 // searching, so it neither delays nor changes the search.
 //
-// The default search. Before deepening it looks for a forced win by threes
-// and fours (search/root_threats.cpp), on a bounded share of the think; a win
-// found is played at once. A stop that ends the look ends the think with the
-// safety move, as it would have ended an iteration. The classic search
-// (INFO search classic) skips the look and plays exactly as it always did.
-//
 // Memory. The transposition and threat tables are set up at start-up, and a
 // failed allocation is retried at every board reset. While it fails, the
 // search must not run at all (the probe and store take the tables for
@@ -54,7 +48,6 @@
 #include "rules/evaluation.h"
 #include "rules/foul_test.h"
 #include "search/root_search.h"
-#include "search/root_threats.h"
 #include "search/search_report.h"
 #include "search/transposition.h"
 
@@ -271,6 +264,8 @@ void thinkDriver() {
     engine.depthLimit = maxDepthSetting > 0 ? maxDepthSetting : 0;
     engine.nodeLimit = maxNodeSetting > 0 ? maxNodeSetting : 0;
     engine.showDetail = engine.show_detail.load() != 0;
+    // Read once, like the budget: the default search departs from the classic
+    // one only where it tests this copy.
     engine.searchMode = engine.search.load() == searchClassic ? searchClassic : searchDefault;
 
     // 2. Empty board: the centre, unless BOARD walled it off.
@@ -337,17 +332,7 @@ void thinkDriver() {
         // tree, so such a think starts from empty tables, as a fresh process
         // does; clearing them takes a few milliseconds.
         if (engine.depthLimit > 0 || engine.nodeLimit > 0) clearHashTables();
-        int32_t winX = 0, winY = 0, winPlies = 0;
-        if (engine.searchMode == searchDefault &&
-            rootThreatSpaceWin(side, rootThreatNodeBudget(engine.turnBudget, engine.nodeLimit),
-                               winX, winY, winPlies)) {
-            // A proven win by threes and fours: no depth would improve on it.
-            engine.bestMove[0] = winX;
-            engine.bestMove[1] = winY;
-            result = rootThreatWinValue(winPlies);
-        } else if (!engine.searchAborted) {
-            result = deepen(side, result, shareOfRest, safety);
-        }
+        result = deepen(side, result, shareOfRest, safety);
     } else {
         printLine("MESSAGE search off: no memory for the hash tables, playing the one-ply move");
     }

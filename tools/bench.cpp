@@ -17,9 +17,8 @@
 //
 // --search chooses the search as INFO search does (default: the default
 // search). The classic search has its own signature, which must never move:
-// it is the engine as it always played. The default one first looks for a
-// forced win by threes with the node budget of an unlimited think, and a
-// position it proves won is not deepened, as in a think.
+// it is the engine as it always played. Today the default search is
+// still the classic one, so both print the same signature.
 //
 // --repeat N searches the whole set N times (a longer, steadier speed
 // figure); every pass must visit exactly the nodes of the first, and the
@@ -46,7 +45,6 @@
 #include "protocol/main_loop.h"
 #include "search/node_search.h"
 #include "search/root_search.h"
-#include "search/root_threats.h"
 #include "search/transposition.h"
 #include "tools/bench_positions.h"
 
@@ -115,16 +113,8 @@ BenchResult searchPosition(const BenchPosition& p, int searchMode) {
     const std::clock_t cpuStart = std::clock();
     engine.searchStart = nowMs();
     BenchResult r{0, 0, -1, -1, 0, 0, 0};
-    int32_t winX = 0, winY = 0, winPlies = 0;
-    const bool won =
-        searchMode == searchDefault &&
-        rootThreatSpaceWin(side, rootThreatNodeBudget(engine.turnBudget, 0), winX, winY, winPlies);
-    if (won) {
-        engine.bestMove[0] = winX;
-        engine.bestMove[1] = winY;
-        r.value = rootThreatWinValue(winPlies);
-    }
-    for (int d = 1; !won && d <= p.depth; ++d) {
+    engine.searchMode = searchMode;
+    for (int d = 1; d <= p.depth; ++d) {
         engine.iterationDepth = d;
         engine.singleRootMove = 0;
         std::memset(engine.killerTable, 0, sizeof(engine.killerTable));

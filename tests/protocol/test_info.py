@@ -94,42 +94,6 @@ class TimeLimit(unittest.TestCase):
 
 
 
-class SearchSetting(unittest.TestCase):
-    # Own stones (7,6) (7,7) in row 7 and (8,8) (9,8) in column 8: (7,8) makes
-    # two open threes, a forced win by threes; the opponent's stones are in the
-    # corners. At depth 1 with the report on, the classic search searches and
-    # prints its depth line; the default one proves the win before searching
-    # and plays it with no depth line.
-    CROSS = ["7,6,1", "0,0,2", "7,7,1", "0,14,2", "8,8,1", "14,0,2", "9,8,1", "14,14,2"]
-
-    def think(self, brain, search=None):
-        lines = ([] if search is None else ["INFO search " + search]) + ["START 15", "BOARD"]
-        brain.send(*lines, *self.CROSS, "DONE")
-        self.assertEqual(brain.read_answer(), "OK")
-        return think_lines(brain)
-
-    def test_default_unless_classic_and_it_lasts(self):
-        brain = Brain()
-        try:
-            brain.send("INFO timeout_turn 5000", "INFO max_depth 1", "INFO show_detail 1")
-            searched = lambda lines: any(l.startswith("MESSAGE depth 1-") for l in lines)
-            lines = self.think(brain)  # no INFO search yet: the default
-            self.assertFalse(searched(lines), lines)
-            self.assertEqual(lines[-1], "7,8")
-            lines = self.think(brain, "classic")
-            self.assertTrue(searched(lines), lines)
-            # An unknown value leaves classic in place; a new game keeps it too.
-            lines = self.think(brain, "fastest")
-            self.assertTrue(searched(lines), lines)
-            lines = self.think(brain, "DEFAULT")
-            self.assertFalse(searched(lines), lines)
-            self.assertEqual(lines[-1], "7,8")
-            brain.send("END")
-            self.assertEqual(brain.finish()[0], 0)
-        finally:
-            brain.kill()
-
-
 class RuleSentDuringAThink(unittest.TestCase):
     def test_reaches_the_next_think_only(self):
         brain = Brain()

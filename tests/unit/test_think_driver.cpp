@@ -241,7 +241,7 @@ TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
 }
 
 // ---------------------------------------------------------------------------
-// The default search's look for wins by threes before deepening.
+// The default search keeps the rules' absolutes.
 
 // Does `side` have five in a row on the board (exactly five under the
 // standard rule and for black in Renju)? Counted on the cells, not read from
@@ -286,44 +286,9 @@ void crossPosition(int attacker) {
     }
 }
 
-TEST_F(Driver, TheDefaultSearchWinsByThreesWhereClassicSeesNothingAtTheSameDepth) {
-    struct Case {
-        int rule;
-        int attacker;
-    };
-    const Case cases[] = {{ruleFreestyle, black}, {ruleStandard, black}, {ruleRenju, white}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "rule " << c.rule << " attacker " << c.attacker);
-        // Classic at depth 1 proves nothing here.
-        newGame(c.rule, 15, 15, c.rule != ruleRenju);
-        crossPosition(c.attacker);
-        thinkWith(searchClassic, 1);
-        EXPECT_LT(engine.lastSearchValue, mateThreshold);
-
-        // The default search at depth 1 claims the win, and makes it good
-        // move by move against the classic search defending at depth 4:
-        // at depth 1 its moves can only come from the look.
-        newGame(c.rule, 15, 15, c.rule != ruleRenju);
-        crossPosition(c.attacker);
-        const int defender = 3 - c.attacker;
-        bool claimed = false;
-        for (int move = 0; move < 12 && !madeFive(c.attacker) && !madeFive(defender); ++move) {
-            if (move % 2 == 0) {
-                thinkWith(searchDefault, 1);
-                if (move == 0) claimed = engine.lastSearchValue >= mateThreshold;
-            } else {
-                thinkWith(searchClassic, 4);
-            }
-        }
-        EXPECT_TRUE(claimed);
-        EXPECT_TRUE(madeFive(c.attacker)) << out;
-        EXPECT_FALSE(madeFive(defender));
-    }
-}
-
-TEST_F(Driver, TheLookNeverPlaysBlacksFoulNorSkipsAFiveOrABlock) {
+TEST_F(Driver, TheDefaultSearchNeverPlaysBlacksFoulNorSkipsAFiveOrABlock) {
     // Renju, black to move in the cross: (7,8) is black's double-three foul,
-    // and the look must not play it, win or no win.
+    // and the default search must not play it.
     newGame(ruleRenju, 15, 15, false);
     crossPosition(black);
     thinkWith(searchDefault, 1);
