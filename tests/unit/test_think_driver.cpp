@@ -119,7 +119,7 @@ TEST_F(Driver, AFiveOfItsOwnEndsTheDeepeningAtDepthOne) {
     // Black to move: its five point 7,7 (7,3-7,6 closed at 7,2) against
     // white's open four in column 10. The first iteration is a win at the
     // root, worth winValue + 1, and nothing deeper is searched.
-    // Both searches: the default one leaves a five at hand to the deepening.
+    // Both searches.
     play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
     engine.timeout_turn.store(30000);
     engine.time_left.store(1000000000);
@@ -241,7 +241,7 @@ TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
 }
 
 // ---------------------------------------------------------------------------
-// The default search keeps the rules' absolutes.
+// Both searches keep the rules' absolutes.
 
 // Does `side` have five in a row on the board (exactly five under the
 // standard rule and for black in Renju)? Counted on the cells, not read from
@@ -286,38 +286,42 @@ void crossPosition(int attacker) {
     }
 }
 
-TEST_F(Driver, TheDefaultSearchNeverPlaysBlacksFoulNorSkipsAFiveOrABlock) {
-    // Renju, black to move in the cross: (7,8) is black's double-three foul,
-    // and the default search must not play it.
-    newGame(ruleRenju, 15, 15, false);
-    crossPosition(black);
-    thinkWith(searchDefault, 1);
-    const MoveRecordEntry& m = engine.moveRecord[engine.moveCount - 1];
-    EXPECT_FALSE(m.x == 7 && m.y == 8);
-    EXPECT_EQ(engine.cells[7][8], empty);
+TEST_F(Driver, NeitherSearchPlaysBlacksFoulNorSkipsAFiveOrABlock) {
+    for (int search : {searchClassic, searchDefault})
+        for (int depth : {1, 6}) {
+            SCOPED_TRACE(testing::Message() << "search " << search << " depth " << depth);
+            // Renju, black to move in the cross: (7,8) is black's double-three foul,
+            // and neither search may play it.
+            newGame(ruleRenju, 15, 15, false);
+            crossPosition(black);
+            thinkWith(search, depth);
+            const MoveRecordEntry& m = engine.moveRecord[engine.moveCount - 1];
+            EXPECT_FALSE(m.x == 7 && m.y == 8);
+            EXPECT_EQ(engine.cells[7][8], empty);
 
-    // White's four on row 0 (five point (0,4)) comes before black's win by
-    // threes: black blocks.
-    newGame(ruleFreestyle, 15, 15, true);
-    play({{7, 6}, {0, 0}, {7, 7}, {0, 1}, {8, 8}, {0, 2}, {9, 8}, {0, 3}});
-    thinkWith(searchDefault, 1);
-    EXPECT_EQ(engine.cells[0][4], black);
+            // White's four on row 0 (five point (0,4)) comes before black's win by
+            // threes: black blocks.
+            newGame(ruleFreestyle, 15, 15, true);
+            play({{7, 6}, {0, 0}, {7, 7}, {0, 1}, {8, 8}, {0, 2}, {9, 8}, {0, 3}});
+            thinkWith(search, depth);
+            EXPECT_EQ(engine.cells[0][4], black);
 
-    // With a five point of its own and an open three of white's to face,
-    // black makes five.
-    newGame(ruleStandard, 15, 15, true);
-    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}});
-    thinkWith(searchDefault, 1);
-    EXPECT_TRUE(madeFive(black));
+            // With a five point of its own and an open three of white's to face,
+            // black makes five.
+            newGame(ruleStandard, 15, 15, true);
+            play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}});
+            thinkWith(search, depth);
+            EXPECT_TRUE(madeFive(black));
 
-    // An open four of its own when white has no four: black plays it (or
-    // the five straight after) rather than anything slower.
-    newGame(ruleFreestyle, 15, 15, true);
-    play({{7, 5}, {0, 0}, {7, 6}, {0, 14}, {7, 7}, {14, 0}});
-    thinkWith(searchDefault, 1);
-    const MoveRecordEntry& four = engine.moveRecord[engine.moveCount - 1];
-    EXPECT_EQ(four.x, 7);
-    EXPECT_TRUE(four.y == 4 || four.y == 8) << four.y;
+            // An open four of its own when white has no four: black plays it (or
+            // the five straight after) rather than anything slower.
+            newGame(ruleFreestyle, 15, 15, true);
+            play({{7, 5}, {0, 0}, {7, 6}, {0, 14}, {7, 7}, {14, 0}});
+            thinkWith(search, depth);
+            const MoveRecordEntry& four = engine.moveRecord[engine.moveCount - 1];
+            EXPECT_EQ(four.x, 7);
+            EXPECT_TRUE(four.y == 4 || four.y == 8) << four.y;
+        }
 }
 
 }  // namespace
