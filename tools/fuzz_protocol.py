@@ -249,6 +249,10 @@ class Shadow:
         self.taken = set()
         self.blocked = set()
         self.timeout_turn = 30000
+        # The budget the running think read when it started (None when idle):
+        # INFO sent during a think counts from the next one, so a think started
+        # under a huge timeout_turn keeps it however small the setting becomes.
+        self.think_budget = None
         self.time_left = 1000000000
         self.show_detail = 0
         self.detail_changed = False  # show_detail sent since the think began
@@ -292,6 +296,10 @@ class Shadow:
 
     def budget(self):
         return min(c_trunc_div(self.time_left, 16), self.timeout_turn)
+
+    def running_budget(self):
+        """The budget of the running think, else that of the next one."""
+        return self.think_budget if self.think_budget is not None else self.budget()
 
     # -- engine operations --------------------------------------------------
     def enter_move(self, x, y, wording):
@@ -657,6 +665,7 @@ class Session:
     def finish_think(self, point, refused):
         s = self.shadow
         self.think = None
+        s.think_budget = None
         legal = s.on_board(*point) and point not in s.taken and point not in s.blocked
         if refused is not None:
             if refused != point:
@@ -707,7 +716,7 @@ class Session:
     def wait_budget(self):
         # A think stopped by a command ends within a few polls; a think left to
         # run ends when its budget runs out.
-        return 3.0 + max(0, self.shadow.budget()) / 1000.0 * 2
+        return 3.0 + max(0, self.shadow.running_budget()) / 1000.0 * 2
 
     # -- driving -------------------------------------------------------------
     def run(self):
@@ -749,6 +758,7 @@ class Session:
                     raise Failure("model", "think started while another runs")
                 self.think = {"speed": 0, "refused": None, "depth": 0,
                               "detail": self.shadow.show_detail != 0}
+                self.shadow.think_budget = self.shadow.budget()
                 self.shadow.detail_changed = False
                 self.thinks += 1
             elif event == FORBID_REQUEST:
@@ -1067,7 +1077,7 @@ class Generator:
         r = self.rng
         self.steps += 1
         # Waiting is only affordable while the budget is small.
-        wait = think_running and shadow.budget() <= 1000 and r.chance(self.wait_p)
+        wait = think_running and shadow.running_budget() <= 1000 and r.chance(self.wait_p)
         if self.steps == 1:
             first = ["INFO timeout_turn %d" % r.range(20, 200)]
             if self.profile == "think" or r.chance(0.7):

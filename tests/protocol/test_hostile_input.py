@@ -301,14 +301,19 @@ class ThinksUnderFire(unittest.TestCase):
             brain.kill()
 
 
+def import_fuzzer():
+    tools = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+    sys.path.insert(0, os.path.abspath(tools))
+    try:
+        import fuzz_protocol
+    finally:
+        sys.path.pop(0)
+    return fuzz_protocol
+
+
 class FuzzSmoke(unittest.TestCase):
     def test_a_short_seeded_fuzz_run_finds_nothing(self):
-        tools = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
-        sys.path.insert(0, os.path.abspath(tools))
-        try:
-            import fuzz_protocol
-        finally:
-            sys.path.pop(0)
+        fuzz_protocol = import_fuzzer()
         command = ([WRAPPER] if WRAPPER else []) + [ENGINE]
         master = fuzz_protocol.Rng(20261207)
         for _ in range(6):
@@ -318,6 +323,20 @@ class FuzzSmoke(unittest.TestCase):
             failure = session_run.run()
             self.assertIsNone(failure, "session seed %d: %s\n%s" % (
                 seed, failure, "\n".join(session_run.transcript[-30:])))
+
+    def test_a_think_keeps_the_budget_it_started_with(self):
+        # This session starts a think under "INFO timeout_turn 99999999999"
+        # (saturated to the largest budget), then sends "INFO timeout_turn 77"
+        # while it runs. The think keeps its budget, so the fuzzer must not
+        # wait for its move as if it had 77 ms; it once reported a hang here.
+        fuzz_protocol = import_fuzzer()
+        command = ([WRAPPER] if WRAPPER else []) + [ENGINE]
+        seed = 7972410239495545192
+        session_run = fuzz_protocol.Session(command, SLOWDOWN,
+                                            fuzz_protocol.Generator(seed, "normal"))
+        failure = session_run.run()
+        self.assertIsNone(failure, "\n".join(session_run.transcript[-30:]))
+        self.assertTrue(any("99999999999" in line for line in session_run.transcript))
 
 
 if __name__ == "__main__":
