@@ -115,27 +115,23 @@ TEST_F(Driver, AClaimedWinDoesNotOverrideTheOpponentsFive) {
 }
 
 TEST_F(Driver, AFiveOfItsOwnEndsTheDeepeningAtDepthOne) {
-    newGame(ruleFreestyle, 15, 15, true);
     // Black to move: its five point 7,7 (7,3-7,6 closed at 7,2) against
     // white's open four in column 10. The first iteration is a win at the
-    // root, worth winValue + 1, and nothing deeper is searched.
-    // Both searches.
-    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
-    engine.timeout_turn.store(30000);
-    engine.time_left.store(1000000000);
-    engine.search.store(searchClassic);
-    thinkDriver();
-    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
-    EXPECT_EQ(engine.iterationDepth, 1);
-    EXPECT_EQ(engine.lastSearchValue, winValue + 1);
-    EXPECT_EQ(engine.cells[7][7], black);
-
-    newGame(ruleFreestyle, 15, 15, true);
-    play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
-    thinkDriver();
-    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
-    EXPECT_EQ(engine.iterationDepth, 1);
-    EXPECT_EQ(engine.lastSearchValue, winValue + 1);
+    // root, worth winValue + 1, and nothing deeper is searched, under both
+    // searches.
+    for (int search : {searchClassic, searchDefault}) {
+        SCOPED_TRACE(testing::Message() << "search " << search);
+        newGame(ruleFreestyle, 15, 15, true);
+        play({{7, 3}, {7, 2}, {7, 4}, {3, 10}, {7, 5}, {4, 10}, {7, 6}, {5, 10}, {0, 0}, {6, 10}});
+        engine.timeout_turn.store(30000);
+        engine.time_left.store(1000000000);
+        engine.search.store(search);
+        thinkDriver();
+        EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "7,7\n");
+        EXPECT_EQ(engine.iterationDepth, 1);
+        EXPECT_EQ(engine.lastSearchValue, winValue + 1);
+        EXPECT_EQ(engine.cells[7][7], black);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -275,11 +271,10 @@ void thinkWith(int search, int depth) {
 
 // Two threes in reach: the attacker's (7,6) (7,7) in row 7 and (8,8) (9,8) in
 // column 8, so (7,8) makes two open threes, a win in five plies; the other
-// side's four stones sit in the corners. `attacker` is to move.
-void crossPosition(int attacker) {
+// side's four stones sit in the corners. Black, the attacker, is to move.
+void crossPosition() {
     const std::pair<int, int> mine[] = {{7, 6}, {7, 7}, {8, 8}, {9, 8}};
     const std::pair<int, int> theirs[] = {{0, 0}, {0, 14}, {14, 0}, {14, 14}};
-    if (attacker == white) playOpponentMove(14, 7);
     for (int i = 0; i < 4; ++i) {
         playOpponentMove(mine[i].first, mine[i].second);
         playOpponentMove(theirs[i].first, theirs[i].second);
@@ -293,7 +288,7 @@ TEST_F(Driver, NeitherSearchPlaysBlacksFoulNorSkipsAFiveOrABlock) {
             // Renju, black to move in the cross: (7,8) is black's double-three foul,
             // and neither search may play it.
             newGame(ruleRenju, 15, 15, false);
-            crossPosition(black);
+            crossPosition();
             thinkWith(search, depth);
             const MoveRecordEntry& m = engine.moveRecord[engine.moveCount - 1];
             EXPECT_FALSE(m.x == 7 && m.y == 8);
