@@ -4,6 +4,7 @@ settings for one side only, mixed rules and a sequential stopping rule."""
 
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -121,7 +122,15 @@ class Openings(unittest.TestCase):
             path = default_openings(TOOLS, rule, size, size)
             self.assertTrue(path.endswith("%s-%d.txt" % (rule, size)), path)
             openings = load_openings(path, size, size)
-            self.assertGreaterEqual(len(openings), 50, path)
+            # Enough for 2,400 games over the four pairs without playing an
+            # opening twice with the same colours.
+            self.assertGreaterEqual(len(openings), 300, path)
+            with open(path) as f:
+                text = f.read()
+            margin = int(re.search(r"--margin (\d+)", text).group(1))
+            values = [int(v) for v in re.findall(r"^[^#\n]*#\s*([+-]\d+)\s*$", text, re.M)]
+            self.assertEqual(len(values), len(openings), path)
+            self.assertLessEqual(max(abs(v) for v in values), margin, path)
             c = size // 2
             offsets = [[(x - c, y - c) for x, y in moves] for moves in openings]
             self.assertTrue(all(3 <= len(o) <= 5 for o in offsets), path)
