@@ -31,6 +31,7 @@ void initEngineState() {
     engine.moveCount = 0;
     engine.blockedCount = 0;
     engine.builtForRule = -1;
+    engine.builtForSearch = searchDefault;
     engine.firstBuildPending = true;
     engine.thinkCommand = 0;
     engine.stopRequested.store(0);

@@ -224,7 +224,8 @@ struct EngineState {
     int32_t boardHeight;  // bounds x
     MoveRecordEntry moveRecord[maxPoints];
     int32_t moveCount;
-    int32_t builtForRule;  // rule the board was last built for, -1 = not built
+    int32_t builtForRule;    // rule the board was last built for, -1 = not built
+    int32_t builtForSearch;  // search whose evaluation tables that build used
     bool firstBuildPending;
     // Blocked points of the current game (BOARD lines with who 3): walls that
     // every later build of the board puts back.

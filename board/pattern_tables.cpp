@@ -22,7 +22,10 @@
 // identical tables.
 #include "board/pattern_tables.h"
 
+#include <algorithm>
+
 #include "board/engine_state.h"
+#include "board/eval_tuning.h"
 
 // Row = stone mask of window cells 0-4 + 0x20 (low end blocked) + 0x40 (high
 // end blocked); column = the window's offset h in the 9-cell frame, the new
@@ -299,6 +302,25 @@ int renjuBlackCombo(const int c[4]) {
     return v;
 }
 
+// The general formula is what Renju gives black unless the codes make a
+// forbidden combination (an overline, two fours, two open threes).
+bool renjuBlackIsGeneral(const int c[4]) {
+    if (c[0] == codeOverline) return false;
+    int fours = 0, threes = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (c[i] >= codeFourA && c[i] <= codeOpenFour) ++fours;
+        if (c[i] == codeOpenThreeGap || c[i] == codeOpenThree) ++threes;
+    }
+    return (fours < 2 || c[0] == codeFive) && threes < 2;
+}
+
+// Pair index of the sorted codes c[0] >= c[1]; -1 for black's forbidden
+// combinations under Renju.
+int pairIndexOfSorted(const int c[4], bool renjuBlack) {
+    if (c[0] > codeOverline || (renjuBlack && !renjuBlackIsGeneral(c))) return -1;
+    return c[0] * (c[0] + 1) / 2 + c[1];
+}
+
 uint16_t flagsFor(const int c[4]) {
     uint16_t f = 0;
     for (int i = 0; i < 4; ++i) {
@@ -336,6 +358,8 @@ void buildPatternTables() {
     }
 
     // 2. Combinations and flags, once per sorted quadruple.
+    const bool tuned = engine.searchMode == searchDefault;
+    const int16_t* tuning = comboPairTuning[rule == ruleRenju ? 1 : 0];
     int c[4];
     for (c[0] = 0; c[0] < 16; ++c[0]) {
         for (c[1] = 0; c[1] <= c[0]; ++c[1]) {
@@ -343,6 +367,12 @@ void buildPatternTables() {
                 for (c[3] = 0; c[3] <= c[2]; ++c[3]) {
                     int general = generalCombo(c);
                     int blackValue = rule == ruleRenju ? renjuBlackCombo(c) : general;
+                    if (tuned) {
+                        int whitePair = pairIndexOfSorted(c, false);
+                        int blackPair = pairIndexOfSorted(c, rule == ruleRenju);
+                        if (whitePair >= 0) general += tuning[whitePair];
+                        if (blackPair >= 0) blackValue += tuning[blackPair];
+                    }
                     uint16_t flags = flagsFor(c);
                     for (const auto& o : orderings) {
                         uint32_t word = c[o[0]] | (c[o[1]] << 4) | (c[o[2]] << 8) | (c[o[3]] << 12);
@@ -354,4 +384,11 @@ void buildPatternTables() {
             }
         }
     }
+}
+
+int comboPairIndex(uint32_t codeWord, int side, int rule) {
+    int c[4];
+    for (int i = 0; i < 4; ++i) c[i] = static_cast<int>((codeWord >> (4 * i)) & 15);
+    std::sort(c, c + 4, [](int a, int b) { return a > b; });
+    return pairIndexOfSorted(c, side == black && rule == ruleRenju);
 }

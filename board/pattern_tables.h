@@ -40,5 +40,15 @@ constexpr uint16_t flagFourB = 0x40;      // some code == 10
 // window's offset in the 9-cell frame (the new stone goes into cell 4 - h).
 extern const uint8_t shapeTable[128][5];
 
-// Rebuilds windowTable, comboTable and comboFlags for engine.rule.
+// Rebuilds windowTable, comboTable and comboFlags for engine.rule. Under the
+// default search the combination values also carry the tuned amounts of
+// board/eval_tuning.h; the classic search keeps the formula's values alone.
 void buildPatternTables();
+
+// The default search's tuning adds one amount per point and side, chosen by
+// the point's two highest codes (0..13 each, so 105 unordered pairs). The
+// index of that pair for a code word, or -1 where no amount applies: black's
+// forbidden combinations under Renju, whose values say "may not play here"
+// and are not a matter of weight.
+constexpr int comboPairCount = 105;
+int comboPairIndex(uint32_t codeWord, int side, int rule);

@@ -79,6 +79,7 @@ bool pointTaken(int x, int y) {
 // Fresh tables and an empty board, then the blocked points as walls, then the
 // record in play order. The caller has set updateRadius and the rule.
 void rebuildFromRecord() {
+    engine.builtForSearch = engine.searchMode;
     buildEngineTables();
     resetBoard();
     for (int i = 0; i < engine.blockedCount; ++i) {
@@ -271,9 +272,11 @@ int takeBackMove(int x, int y) {
 }
 
 void buildBoard() {
-    if (engine.builtForRule == engine.rule) return;
+    // The two searches evaluate with different combination values, which the
+    // board's point records carry; a think under the other search rebuilds.
+    if (engine.builtForRule == engine.rule && engine.builtForSearch == engine.searchMode) return;
     engine.updateRadius = engine.rule == ruleFreestyle ? 4 : 5;
-    printRaw("MESSAGE Rule %s\n", ruleNames[engine.rule]);
+    if (engine.builtForRule != engine.rule) printRaw("MESSAGE Rule %s\n", ruleNames[engine.rule]);
     rebuildFromRecord();
     engine.builtForRule = engine.rule;
     // The tables and the reset of the first build cost time the manager's

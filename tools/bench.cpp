@@ -168,6 +168,9 @@ int main(int argc, char** argv) {
     const std::vector<BenchPosition>& positions = *set;
 
     initEngineState();
+    // Before any table is built: the two searches evaluate with their own
+    // combination values.
+    engine.searchMode = searchMode;
     // As the engine does before its first command: allocate and clear the
     // tables once, so that no position's set-up pays the first touch of them.
     const int64_t startUpBegin = nowUs();

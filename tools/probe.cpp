@@ -73,6 +73,8 @@ int main(int argc, char** argv) {
     }
 
     initEngineState();
+    // The probe shows the classic evaluation's values, whatever the default.
+    engine.searchMode = searchClassic;
     engine.rule = *rule;
     engine.boardWidth = *width;
     engine.boardHeight = *height;

@@ -23,6 +23,7 @@ namespace {
 void setupBoard(int rule, int width, int height, std::initializer_list<const char*> rows = {},
                 char fill = '.') {
     initEngineState();
+    engine.searchMode = searchClassic;  // the formula's own values
     engine.rule = rule;
     engine.boardWidth = width;
     engine.boardHeight = height;

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "board/engine_state.h"
+#include "board/eval_tuning.h"
 #include "board/pattern_tables.h"
 #include "board/tables.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 void buildFor(int rule) {
     initEngineState();
+    engine.searchMode = searchClassic;  // the formula's own values
     engine.rule = rule;
     buildEngineTables();
 }
@@ -282,6 +285,59 @@ TEST(ComboTable, GeneralFormulaEverywhere) {
                 ASSERT_EQ(engine.comboTable[0][w], static_cast<int>(v)) << std::hex << w;
             }
         }
+    }
+}
+
+// The default search's tables are the classic ones plus one tuned amount per
+// pair of highest codes: nothing else moves, the flags the searches read stay,
+// and black's forbidden combinations under Renju keep their classic values.
+TEST(ComboTable, DefaultSearchAddsThePairAmountAndNothingElse) {
+    for (int rule : allRules) {
+        buildFor(rule);
+        std::vector<int16_t> classic[2] = {
+            std::vector<int16_t>(engine.comboTable[0], engine.comboTable[0] + codeWordCount),
+            std::vector<int16_t>(engine.comboTable[1], engine.comboTable[1] + codeWordCount)};
+        const std::vector<uint16_t> flags(engine.comboFlags, engine.comboFlags + codeWordCount);
+        const std::vector<WindowEntry> windows(engine.windowTable,
+                                               engine.windowTable + windowCount);
+        engine.searchMode = searchDefault;
+        buildPatternTables();
+        const int16_t* tuning = comboPairTuning[rule == ruleRenju ? 1 : 0];
+        int forbidden = 0;
+        for (uint32_t w = 0; w < static_cast<uint32_t>(codeWordCount); ++w) {
+            for (int side : {black, white}) {
+                const uint32_t s = sortedWord(w);
+                const int top = codeAt(s, 0), second = codeAt(s, 1);
+                const int pair = comboPairIndex(w, side, rule);
+                if (pair < 0) {
+                    // Only codes that never occur, or black's fouls in Renju.
+                    ASSERT_TRUE(top > codeOverline || (rule == ruleRenju && side == black)) << w;
+                    if (top <= codeOverline) ++forbidden;
+                } else {
+                    ASSERT_EQ(pair, top * (top + 1) / 2 + second) << w;
+                }
+                const int want = classic[side - 1][w] + (pair >= 0 ? tuning[pair] : 0);
+                ASSERT_EQ(engine.comboTable[side - 1][w], want) << rule << " " << side << " " << w;
+            }
+            ASSERT_EQ(engine.comboFlags[w], flags[w]) << w;
+        }
+        for (int i = 0; i < windowCount; ++i) {
+            ASSERT_EQ(engine.windowTable[i].code[0], windows[i].code[0]) << i;
+            ASSERT_EQ(engine.windowTable[i].code[1], windows[i].code[1]) << i;
+        }
+        EXPECT_EQ(forbidden > 0, rule == ruleRenju);
+        // Renju's double three, double four and overline are outside the tuning.
+        if (rule == ruleRenju) {
+            EXPECT_EQ(comboPairIndex(word(8, 7, 0, 0), black, rule), -1);
+            EXPECT_EQ(comboPairIndex(word(10, 9, 0, 0), black, rule), -1);
+            EXPECT_EQ(comboPairIndex(word(13, 2, 0, 0), black, rule), -1);
+            EXPECT_GE(comboPairIndex(word(8, 7, 0, 0), white, rule), 0);
+            EXPECT_GE(comboPairIndex(word(12, 10, 9, 0), black, rule), 0);  // the five wins
+        }
+        // Occupied points carry the empty code word, which must stay worth 0.
+        EXPECT_EQ(tuning[0], 0);
+        EXPECT_EQ(engine.comboTable[0][0], 0);
+        EXPECT_EQ(engine.comboTable[1][0], 0);
     }
 }
 

@@ -237,6 +237,39 @@ TEST(PickImmediateWin, FivePointBeforeOpenFourAndScanOrder) {
 }
 
 // ---------------------------------------------------------------------------
+// The two searches evaluate with their own combination values, which the
+// board's point records carry. A think under the other search than the last
+// one must rebuild them first: the default search's tree after a classic
+// think is the one a fresh game gives, and the records check out.
+TEST_F(Driver, SwitchingTheSearchRebuildsTheBoardsValues) {
+    auto limitedThink = [&](int search) {
+        engine.search.store(search);
+        engine.max_depth.store(6);
+        engine.timeout_turn.store(600000);
+        startThinkClock();
+        thinkDriver();
+        EXPECT_TRUE(checkBoardConsistency());
+        const MoveRecordEntry last = engine.moveRecord[engine.moveCount - 1];
+        EXPECT_EQ(takeBackMove(last.x, last.y), 0);
+        return std::pair<int64_t, std::string>{engine.nodeCount, linesOf(out).back()};
+    };
+    for (int rule : {ruleFreestyle, ruleRenju}) {
+        SCOPED_TRACE(testing::Message() << "rule " << rule);
+        newGame(rule, 15, 15, rule != ruleRenju);
+        quietOpening();
+        const auto fresh = limitedThink(searchDefault);
+        const auto classic = limitedThink(searchClassic);
+        const auto again = limitedThink(searchDefault);
+        EXPECT_EQ(again, fresh);
+        // Classic after a default think is classic's tree in a game whose board
+        // is first built at the think (Renju builds at the start, as the default).
+        newGame(rule, 15, 15, false);
+        quietOpening();
+        EXPECT_EQ(limitedThink(searchClassic), classic);
+    }
+    engine.max_depth.store(0);
+}
+
 // Both searches keep the rules' absolutes.
 
 // Does `side` have five in a row on the board (exactly five under the
