@@ -27,6 +27,13 @@ export_rev() {
 release_build() {
   local src="$1" dir="$2" log="$3" target="$4"
   shift 4
+  # A folder configured from another source tree is configured afresh: an
+  # exported commit lands in a new temporary folder on every run, and CMake
+  # refuses a cache made for another source folder.
+  if [ -f "$dir/CMakeCache.txt" ] &&
+    ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$(cd "$src" && pwd)" "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
   { cmake -S "$src" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" &&
     cmake --build "$dir" -j"$(nproc)" --target "$target"; } >"$log" 2>&1
 }

@@ -2,7 +2,8 @@
 // (board/eval_tuning.h) to what deeper searches or played games say about
 // positions.
 //
-//   zorvan-tune-eval [--depth D] [--every N] [--scale S] GAME.txt|DIR ...
+//   zorvan-tune-eval [--depth D] [--every N] [--scale S] [--teacher classic|default]
+//                    [--part K/N] [--dump FILE] [--load FILE]... GAME.txt|DIR ...
 //
 // Reads game records as tools/match.py writes them (a "# rule R, board WxH
 // (x below H, y below W)" line, a "# opening K, result 1-0|0-1|1/2" line, then
@@ -28,10 +29,16 @@
 // opponent's. The fit is logistic: sigmoid((E + sum amount_k * F_k) / S)
 // against sigmoid(target / S) for a search value (S fixed, 200 unless --scale
 // says otherwise), or against the result (S first fitted with every amount at
-// zero). The amounts come from full-batch Adam with an L2 penalty that keeps
-// rarely seen pairs near zero. One game in five is held out; the penalty with
-// the lowest held-out loss wins. The pair of two zero codes stays 0: occupied
-// points carry it.
+// zero, unless --scale fixes it). The amounts come from full-batch Adam with
+// an L2 penalty that keeps rarely seen pairs near zero. One game in five is
+// held out; the penalty with the lowest held-out loss wins. The pair of two
+// zero codes stays 0: occupied points carry it.
+//
+// --teacher default searches and evaluates with the default search's tables,
+// amounts included, so a second round fits what is still missing; the rows
+// printed are the amounts in the file plus the changes. --part K/N, --dump and
+// --load split the searching over processes: each part dumps its samples, and
+// a run that loads them all fits (give it the parts' --depth, or --scale).
 //
 // Prints the losses and the two rows to paste into board/eval_tuning.h
 // (freestyle and standard, then Renju). A developer tool: printf directly.
@@ -46,6 +53,7 @@
 #include <vector>
 
 #include "board/engine_state.h"
+#include "board/eval_tuning.h"
 #include "board/make_unmake.h"
 #include "board/pattern_tables.h"
 #include "board/tables.h"
@@ -68,8 +76,13 @@ struct Game {
 // depths, against the odd-even swing), squashed by the fixed scale.
 int distillDepth = 0;
 double distillScale = 200.0;
+bool scaleGiven = false;
 int sampleEvery = 1;
 int64_t searchedNodes = 0;
+// The search that evaluates and searches the positions. With the default one
+// the features fit changes on top of the amounts already in the tables, and
+// the printed rows are those amounts plus the changes.
+int teacher = searchClassic;
 
 struct Sample {
     double eval;
@@ -144,7 +157,45 @@ void featuresOf(int side, std::vector<float>& f) {
 
 double sigmoid(double v) { return 1.0 / (1.0 + std::exp(-v)); }
 
-// Classic search value of the side to move at `depth` and `depth - 1`,
+// Parallel runs: --part K/N takes every N-th game from the K-th, --dump writes
+// the samples instead of fitting, --load reads such a file back (one sample a
+// line: family, held out, evaluation, label, the features).
+int partIndex = 0;
+int partCount = 1;
+std::string dumpPath;
+std::vector<std::string> loadPaths;
+
+void dumpSamples(const std::string& path, const std::vector<Sample>& gomoku,
+                 const std::vector<Sample>& renju) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return;
+    for (int family = 0; family < 2; ++family) {
+        for (const Sample& s : family == 0 ? gomoku : renju) {
+            std::fprintf(f, "%d %d %.1f %.9f", family, s.heldOut ? 1 : 0, s.eval, s.label);
+            for (float v : s.features) std::fprintf(f, " %g", v);
+            std::fprintf(f, "\n");
+        }
+    }
+    std::fclose(f);
+}
+
+void loadSamples(const std::string& path, std::vector<Sample>& gomoku, std::vector<Sample>& renju) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return;
+    int family = 0, held = 0;
+    Sample s;
+    while (std::fscanf(f, "%d %d %lf %lf", &family, &held, &s.eval, &s.label) == 4) {
+        s.heldOut = held != 0;
+        s.features.assign(comboPairCount, 0.0f);
+        for (float& v : s.features) {
+            if (std::fscanf(f, "%f", &v) != 1) break;
+        }
+        (family == 0 ? gomoku : renju).push_back(s);
+    }
+    std::fclose(f);
+}
+
+// The teacher's search value of the side to move at `depth` and `depth - 1`,
 // averaged; false when either is a proven result or beyond the clip.
 bool searchValue(int side, int depth, double& value) {
     engine.turnBudget = INT32_MAX;
@@ -152,7 +203,7 @@ bool searchValue(int side, int depth, double& value) {
     engine.searchAborted = 0;
     engine.nodeCount = 0;
     engine.searchStart = nowMs();
-    engine.searchMode = searchClassic;
+    engine.searchMode = teacher;
     int32_t last[2] = {0, 0};
     for (int d = 1; d <= depth; ++d) {
         engine.iterationDepth = d;
@@ -271,7 +322,7 @@ std::vector<double> fitAmounts(const std::vector<Sample>& set, double scale, dou
     return a;
 }
 
-void fitFamily(const char* name, const std::vector<Sample>& set) {
+void fitFamily(const char* name, int row, const std::vector<Sample>& set) {
     int train = 0;
     for (const Sample& s : set) train += !s.heldOut;
     std::printf("%s: %zu positions, %d to fit, %zu held out\n", name, set.size(), train,
@@ -280,9 +331,9 @@ void fitFamily(const char* name, const std::vector<Sample>& set) {
         std::printf("%s: too few positions, row left at zero\n", name);
         return;
     }
-    const double scale = distillDepth > 0 ? distillScale : fitScale(set);
+    const double scale = distillDepth > 0 || scaleGiven ? distillScale : fitScale(set);
     const std::vector<double> zero(comboPairCount, 0.0);
-    std::printf("%s: scale %.1f, loss %.5f fitted, %.5f held out (classic)\n", name, scale,
+    std::printf("%s: scale %.1f, loss %.5f fitted, %.5f held out (current values)\n", name, scale,
                 lossOf(set, false, scale, zero), lossOf(set, true, scale, zero));
     std::vector<double> best = zero;
     double bestHeldOut = lossOf(set, true, scale, zero);
@@ -298,7 +349,8 @@ void fitFamily(const char* name, const std::vector<Sample>& set) {
     }
     std::printf("%s row:\n    {", name);
     for (int k = 0; k < comboPairCount; ++k) {
-        std::printf("%s%d", k ? ", " : "", static_cast<int>(std::lround(best[k])));
+        const double base = teacher == searchDefault ? comboPairTuning[row][k] : 0.0;
+        std::printf("%s%d", k ? ", " : "", static_cast<int>(std::lround(base + best[k])));
     }
     std::printf("},\n");
 }
@@ -315,16 +367,25 @@ int main(int argc, char** argv) {
             sampleEvery = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--scale" && i + 1 < argc) {
             distillScale = std::atof(argv[++i]);
+            scaleGiven = distillScale > 0;
+        } else if (arg == "--teacher" && i + 1 < argc) {
+            teacher = std::string(argv[++i]) == "default" ? searchDefault : searchClassic;
+        } else if (arg == "--part" && i + 1 < argc) {
+            std::sscanf(argv[++i], "%d/%d", &partIndex, &partCount);
+        } else if (arg == "--dump" && i + 1 < argc) {
+            dumpPath = argv[++i];
+        } else if (arg == "--load" && i + 1 < argc) {
+            loadPaths.push_back(argv[++i]);
         } else {
             listGames(arg, paths);
         }
     }
-    if (paths.empty()) {
+    if (paths.empty() && loadPaths.empty()) {
         std::fprintf(stderr, "usage: zorvan-tune-eval GAME.txt|DIR ...\n");
         return 2;
     }
     initEngineState();
-    engine.searchMode = searchClassic;
+    engine.searchMode = teacher;
     if (distillDepth > 0) prepareHashTablesAtStartUp();
     std::vector<Sample> gomoku, renju;
     int games = 0, skipped = 0;
@@ -334,12 +395,19 @@ int main(int argc, char** argv) {
             ++skipped;
             continue;
         }
-        collectSamples(g, games % 5 == 4, g.rule == ruleRenju ? renju : gomoku);
+        if (partCount <= 1 || games % partCount == partIndex) {
+            collectSamples(g, games % 5 == 4, g.rule == ruleRenju ? renju : gomoku);
+        }
         ++games;
     }
     std::printf("%d games read, %d files skipped, %lld nodes searched\n", games, skipped,
                 static_cast<long long>(searchedNodes));
-    fitFamily("freestyle/standard", gomoku);
-    fitFamily("renju", renju);
+    for (const std::string& p : loadPaths) loadSamples(p, gomoku, renju);
+    if (!dumpPath.empty()) {
+        dumpSamples(dumpPath, gomoku, renju);
+        return 0;
+    }
+    fitFamily("freestyle/standard", 0, gomoku);
+    fitFamily("renju", 1, renju);
     return 0;
 }

@@ -275,5 +275,33 @@ class StrengthMatches(FakeBrains, unittest.TestCase):
         self.assertEqual(llrs, sorted(llrs))  # every pair won: the ratio only grows
 
 
+@skip_with_wrapper
+class SideBySideBuilds(unittest.TestCase):
+    def test_a_build_folder_follows_its_source_to_a_new_place(self):
+        # The base of a strength run is exported to a new temporary folder every
+        # run; building it into the folder the last run used must still work.
+        with tempfile.TemporaryDirectory() as tmp:
+            sources = []
+            for name in ("first", "second"):
+                src = os.path.join(tmp, name)
+                os.mkdir(src)
+                with open(os.path.join(src, "CMakeLists.txt"), "w") as f:
+                    f.write("cmake_minimum_required(VERSION 3.13)\nproject(%s NONE)\n"
+                            "add_custom_target(mark ALL COMMAND ${CMAKE_COMMAND} -E touch "
+                            "${CMAKE_BINARY_DIR}/%s.mark)\n" % (name, name))
+                sources.append(src)
+            build = os.path.join(tmp, "build")
+            for src in sources:
+                script = 'source "%s"; release_build "%s" "%s" "%s" mark' % (
+                    os.path.join(TOOLS, "build_rev.sh"), src, build,
+                    os.path.join(tmp, "log"))
+                proc = subprocess.run(["bash", "-c", script], timeout=120)
+                with open(os.path.join(tmp, "log")) as f:
+                    log = f.read()
+                self.assertEqual(proc.returncode, 0, log)
+                name = os.path.basename(src)
+                self.assertTrue(os.path.exists(os.path.join(build, name + ".mark")), log)
+
+
 if __name__ == "__main__":
     unittest.main()
