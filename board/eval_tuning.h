@@ -5,9 +5,10 @@
 // that formula, chosen by the point's two highest codes (comboPairIndex), so
 // the tuned evaluation stays an incremental sum over points in integers and
 // is the same on every build. The amounts come from zorvan-tune-eval --depth 5
-// over 2,147 self-play games: a logistic fit of the static evaluation of about
-// 39,000 positions to the classic search's depth-5 value of the same
-// positions, with a penalty that keeps rare pairs near the formula. The
+// over 2,147 games of self-play and earlier matches: a logistic fit of the
+// static evaluation of about 39,000 positions to the classic search's depth-5
+// value of the same positions, with a penalty that keeps rare pairs near the
+// formula. The
 // largest amounts are negative and sit on the pairs of two threats (two open
 // threes, a three and a four): the static sum counts both threats in full,
 // while a search finds that the opponent's reply and the spent tempo take
