@@ -31,7 +31,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <optional>
@@ -44,7 +43,6 @@
 #include "board/tables.h"
 #include "protocol/main_loop.h"
 #include "search/node_search.h"
-#include "search/root_search.h"
 #include "search/transposition.h"
 #include "tools/bench_positions.h"
 
@@ -103,22 +101,14 @@ struct BenchResult {
 
 BenchResult searchPosition(const BenchPosition& p, int searchMode) {
     const int side = engine.moveCount % 2 + 1;
-    engine.turnBudget = INT32_MAX;
-    engine.stopRequested.store(0);
-    engine.searchAborted = 0;
-    engine.nodeCount = 0;
     engine.bestMove[0] = -1;
     engine.bestMove[1] = -1;
     const int64_t start = nowUs();
     const std::clock_t cpuStart = std::clock();
-    engine.searchStart = nowMs();
+    startFixedDepthSearch(searchMode);
     BenchResult r{0, 0, -1, -1, 0, 0, 0};
-    engine.searchMode = searchMode;
     for (int d = 1; d <= p.depth; ++d) {
-        engine.iterationDepth = d;
-        engine.singleRootMove = 0;
-        std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
-        const int32_t v = searchRoot(d, -100000000, 100000000, side, 0);
+        const int32_t v = searchIteration(d, side);
         r.depth = d;
         r.value = v;
         if (v >= mateThreshold || v <= -mateThreshold) break;

@@ -1,11 +1,13 @@
 // The bench position set, read once for every tool that searches it (the
-// bench, the stop-test gap tool). One position a line:
+// bench, the stop-test gap tool), and the fixed-depth search those tools and
+// the evaluation tuner run. One position a line:
 //   name rule width height depth x,y x,y ...
 // rule 0 freestyle, 1 standard, 2 Renju; width bounds the second coordinate,
 // height the first; the moves alternate black, white, ... from the first.
 // Lines that are empty or start with '#' are skipped.
 #pragma once
 
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,6 +16,7 @@
 
 #include "board/engine_state.h"
 #include "board/make_unmake.h"
+#include "search/root_search.h"
 
 struct BenchPosition {
     std::string name;
@@ -107,4 +110,24 @@ inline void enterBenchMoves(const BenchPosition& p) {
         engine.moveRecord[engine.moveCount] = MoveRecordEntry{m.x, m.y, colour};
         ++engine.moveCount;
     }
+}
+
+// A search without a clock or a stop request, its node count from zero, under
+// the given search.
+inline void startFixedDepthSearch(int searchMode) {
+    engine.turnBudget = INT32_MAX;
+    engine.stopRequested.store(0);
+    engine.searchAborted = 0;
+    engine.nodeCount = 0;
+    engine.searchStart = nowMs();
+    engine.searchMode = searchMode;
+}
+
+// One iteration at depth d with a full window, set up as the think sets up
+// each of its iterations; returns the root's value for side.
+inline int32_t searchIteration(int d, int side) {
+    engine.iterationDepth = d;
+    engine.singleRootMove = 0;
+    std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
+    return searchRoot(d, -100000000, 100000000, side, 0);
 }

@@ -18,7 +18,6 @@
 //   zorvan-stop-gaps [positions-file] [think-ms]
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,7 +29,6 @@
 #include "protocol/main_loop.h"
 #include "protocol/position_commands.h"
 #include "search/node_search.h"
-#include "search/root_search.h"
 #include "search/think_driver.h"
 #include "search/transposition.h"
 #include "tools/bench_positions.h"
@@ -73,18 +71,11 @@ Gaps searchLikeTheBench(const BenchPosition& p) {
     clearHashTables();
     clearTriedStamps();
     const int side = engine.moveCount % 2 + 1;
-    engine.turnBudget = 2147483647;
-    engine.stopRequested.store(0);
-    engine.searchAborted = 0;
-    engine.nodeCount = 0;
-    engine.searchStart = nowMs();
+    startFixedDepthSearch(engine.searchMode);
     resetGaps();
     const int64_t start = nowUs();
     for (int d = 1; d <= p.depth; ++d) {
-        engine.iterationDepth = d;
-        engine.singleRootMove = 0;
-        std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
-        const int32_t v = searchRoot(d, -100000000, 100000000, side, 0);
+        const int32_t v = searchIteration(d, side);
         if (v >= mateThreshold || v <= -mateThreshold) break;
     }
     return gapsSince(start, nowUs());

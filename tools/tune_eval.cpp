@@ -58,8 +58,8 @@
 #include "board/pattern_tables.h"
 #include "board/tables.h"
 #include "rules/evaluation.h"
-#include "search/root_search.h"
 #include "search/transposition.h"
+#include "tools/bench_positions.h"
 
 namespace {
 
@@ -198,18 +198,10 @@ void loadSamples(const std::string& path, std::vector<Sample>& gomoku, std::vect
 // The teacher's search value of the side to move at `depth` and `depth - 1`,
 // averaged; false when either is a proven result or beyond the clip.
 bool searchValue(int side, int depth, double& value) {
-    engine.turnBudget = INT32_MAX;
-    engine.stopRequested.store(0);
-    engine.searchAborted = 0;
-    engine.nodeCount = 0;
-    engine.searchStart = nowMs();
-    engine.searchMode = teacher;
+    startFixedDepthSearch(teacher);
     int32_t last[2] = {0, 0};
     for (int d = 1; d <= depth; ++d) {
-        engine.iterationDepth = d;
-        engine.singleRootMove = 0;
-        std::memset(engine.killerTable, 0, sizeof(engine.killerTable));
-        const int32_t v = searchRoot(d, -100000000, 100000000, side, 0);
+        const int32_t v = searchIteration(d, side);
         last[d & 1] = v;
         if (v >= 3000 || v <= -3000) {
             searchedNodes += engine.nodeCount;
@@ -224,11 +216,11 @@ bool searchValue(int side, int depth, double& value) {
 void setUpBoard(const Game& g) {
     if (engine.rule != g.rule || engine.boardWidth != g.width || engine.boardHeight != g.height ||
         engine.builtForRule != g.rule) {
-        engine.rule = g.rule;
-        engine.boardWidth = g.width;
-        engine.boardHeight = g.height;
-        engine.boardSize = std::max(g.width, g.height);
-        engine.updateRadius = g.rule == ruleFreestyle ? 4 : 5;
+        BenchPosition geometry;
+        geometry.rule = g.rule;
+        geometry.width = g.width;
+        geometry.height = g.height;
+        setBenchGeometry(geometry);
         buildEngineTables();
         engine.builtForRule = g.rule;
     }

@@ -12,8 +12,16 @@ import os
 import random
 import re
 import subprocess
+import sys
 import tempfile
 import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(1, os.path.join(ROOT, "webboard"))
+
+from match import Settings, write_game  # noqa: E402
 
 PAIRS = 105
 
@@ -33,15 +41,14 @@ def rows_of(output):
             for row in re.findall(r"row:\n\s*\{([^}]*)\}", output)]
 
 
-def random_record(path, rng, size, rule, moves):
-    """A game record as tools/match.py writes it: scattered stones, no threat."""
+def random_record(out_dir, number, rng, size, rule, moves):
+    """A game record written by the match runner itself: scattered stones, so
+    that no position holds a threat."""
     points = [(x, y) for x in range(size) for y in range(size) if (x + 2 * y) % 5 == 0]
     rng.shuffle(points)
-    with open(path, "w") as f:
-        f.write("# rule %s, board %dx%d (x below %d, y below %d)\n" % (rule, size, size, size, size))
-        f.write("# opening 1, result %s\n" % rng.choice(["1-0", "0-1"]))
-        for x, y in points[:moves]:
-            f.write("%d,%d\n" % (x, y))
+    game = {"moves": points[:moves], "times": [], "result": rng.choice(["1-0", "0-1"]),
+            "reason": "five"}
+    write_game(out_dir, number, game, ("A", "B"), (0, 1), 0, Settings(rule, size, size, 100, 0))
 
 
 @unittest.skipUnless(tool_path() and not os.environ.get("ZORVAN_WRAPPER"),
@@ -81,8 +88,7 @@ class TuneEval(unittest.TestCase):
             games = os.path.join(tmp, "games")
             os.mkdir(games)
             for i in range(10):
-                random_record(os.path.join(games, "game-%02d.txt" % i), rng, 15,
-                              "renju" if i % 2 else "freestyle", 30)
+                random_record(games, i, rng, 15, "renju" if i % 2 else "freestyle", 30)
             with open(os.path.join(games, "notes.txt"), "w") as f:
                 f.write("not a record\n")
             dumps = []
