@@ -49,6 +49,12 @@ constexpr int32_t provenRank = 9000000;
 // "Still playing": best values above this are not yet desperate.
 constexpr int32_t hopeless = -5000000;
 constexpr uint64_t generationLimit = 1ULL << 63;
+// Late-move reductions of the default search: the least depth that reduces,
+// the first move number reduced, and where a reduction grows to two plies.
+constexpr int lmrMinDepth = 3;
+constexpr int lmrFirstMove = 3;
+constexpr int lmrDeepDepth = 6;
+constexpr int lmrLateMove = 8;
 
 const int noMove[3] = {-1, -1, -1};
 
@@ -371,6 +377,29 @@ void probeTableMoves(SearchFrame& f) {
 
 enum class LoopEnd { stagesGoOn, nodeReturns, nodeFinishes };
 
+// Late-move reductions (default search only). At a null-window node the
+// points that only block the opponent's future threats, and the quiet points,
+// almost never cut: in the bench's trees one in thirty of the first and one in
+// sixty of the second does, against one in three of the node's own threats.
+// Searched a ply or two shallower they still refute what they can, and one
+// that unexpectedly reaches alpha is searched again at full depth. A move with
+// an extension (a threat of the mover) is never reduced. Nodes that must
+// answer a five or an open four never reach these two stages.
+int lateMoveReduction(const SearchFrame& f, int stage, int moveNumber) {
+    if (engine.searchMode != searchDefault || !f.nullWindow) return 0;
+    if (stage != stageOppThreats && stage != stageRest) return 0;
+    if (f.effDepth < lmrMinDepth || moveNumber < lmrFirstMove) return 0;
+    return f.effDepth >= lmrDeepDepth && moveNumber >= lmrLateMove ? 2 : 1;
+}
+
+// The reduced search of a move without extension (so without penalty), and
+// the full one when the reduced one does not fail low.
+int32_t searchReducedChild(const SearchFrame& f, int moveNumber, int reduction) {
+    const int32_t v = -searchNode(f.depth - 1 - reduction, -f.alpha - 1, -f.alpha, f.opp, f.ext);
+    if (engine.searchAborted || v <= f.alpha) return v;
+    return searchChild(f, moveNumber, 0, f.ext);
+}
+
 // Searches the filtered list of one stage: penalty and extension, the child
 // search, the kept moves, cut-off, alpha and move-count pruning.
 LoopEnd searchStage(SearchFrame& f, int stage, int count, int32_t* result) {
@@ -391,7 +420,9 @@ LoopEnd searchStage(SearchFrame& f, int stage, int count, int32_t* result) {
             *result = 0;
             return LoopEnd::nodeReturns;
         }
-        const int32_t v = searchChild(f, moveNumber, penalty, f.ext + extension);
+        const int reduction = extension == 0 ? lateMoveReduction(f, stage, moveNumber) : 0;
+        const int32_t v = reduction > 0 ? searchReducedChild(f, moveNumber, reduction)
+                                        : searchChild(f, moveNumber, penalty, f.ext + extension);
         unmakeMove(x, y, f.side);
         if (engine.searchAborted) {
             *result = 0;
