@@ -511,19 +511,22 @@ TEST(SearchBounds, RectangularBoardMovesStayInside) {
 
 namespace {
 
+// root() under `search`; the file's other tests keep the default search.
+void rootUnder(int search, int depth, int side) {
+    engine.searchMode = search;
+    root(depth, side);
+    engine.searchMode = searchDefault;
+}
+
 int64_t middleGameNodes(int search, int depth) {
     middleGame();
-    engine.searchMode = search;
-    root(depth, black);
-    engine.searchMode = searchDefault;
+    rootUnder(search, depth, black);
     return engine.nodeCount;
 }
 
 // Plays the searched move of `side` at `depth` under `search`.
 void playSearched(int search, int side, int depth) {
-    engine.searchMode = search;
-    root(depth, side);
-    engine.searchMode = searchDefault;
+    rootUnder(search, depth, side);
     ASSERT_TRUE(onBoard(engine.bestMove[0], engine.bestMove[1]));
     ASSERT_EQ(engine.cells[engine.bestMove[0]][engine.bestMove[1]], empty);
     put({{engine.bestMove[0], engine.bestMove[1], side}});
