@@ -9,9 +9,12 @@
 //
 // The rows are zero: the default search evaluates as the classic one. Amounts
 // distilled from depth-5 classic values (commit 3fb6c08) won at 200 ms a move
-// and lost at 1 s, where tournaments play. The likely reason: they took much
-// of the value of two threats away, as a shallow search finds, while a longer
-// think searches such threats itself and was only misled by the cut values.
+// and lost at 1 s, where tournaments play. A deeper teacher does not mend it:
+// depth-7 default-search values give nearly the same freestyle row (the
+// largest amounts, about -80, on the pairs of two threats), and amounts
+// fitted with those pairs held at zero lost at 1 s as well. One amount for
+// both sides is the limit: a double threat is a near win for the side to move
+// and only a point to block for the other, and the fit averages the two.
 // Row 0 serves freestyle and the standard rule, row 1 Renju.
 #pragma once
 
