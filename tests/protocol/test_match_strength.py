@@ -19,6 +19,7 @@ sys.path.insert(1, os.path.join(ROOT, "webboard"))
 import elo  # noqa: E402
 from make_openings import breaks_a_rule, canonical, random_opening  # noqa: E402
 from match import default_openings, late_by_load, load_openings, schedule  # noqa: E402
+import pool_runs  # noqa: E402
 from records import parse_sgf  # noqa: E402
 from test_match_referee import FakeBrains, skip_with_wrapper  # noqa: E402
 
@@ -276,6 +277,84 @@ class StrengthMatches(FakeBrains, unittest.TestCase):
 
 
 @skip_with_wrapper
+def _summary(penta_by_variant, info=(), timeout_turn=200):
+    """A summary.json as match.py writes it, reduced to what pooling reads;
+    the two games of each pair as its outcome gives them (a pair worth 1
+    point as a win and a loss)."""
+    variants, total = [], {"games": 0, "wins": 0, "losses": 0, "draws": 0,
+                           "pentanomial": [0] * 5}
+    for (rule, size), penta in penta_by_variant.items():
+        # Outcome k (0, 1/2, 1, 3/2, 2 points): losses and wins of its two games.
+        games = {0: (0, 2, 0), 1: (0, 1, 1), 2: (1, 1, 0), 3: (1, 0, 1), 4: (2, 0, 0)}
+        w = sum(games[k][0] * n for k, n in enumerate(penta))
+        lo = sum(games[k][1] * n for k, n in enumerate(penta))
+        d = sum(games[k][2] * n for k, n in enumerate(penta))
+        v = {"rule": rule, "width": size, "height": size, "games": 2 * sum(penta),
+             "wins": w, "losses": lo, "draws": d, "pentanomial": list(penta)}
+        variants.append(v)
+        for key in ("games", "wins", "losses", "draws"):
+            total[key] += v[key]
+        total["pentanomial"] = [a + b for a, b in zip(total["pentanomial"], penta)]
+    engines = [{"name": "new", "command": "/x/new", "info": list(info)},
+               {"name": "base", "command": "/x/base", "info": []}]
+    return dict(total, engines=engines, timeout_turn=timeout_turn, timeout_match=0,
+                variants=variants)
+
+
+class PooledRuns(unittest.TestCase):
+    def test_runs_pool_into_one_estimate_and_test(self):
+        a = _summary({("freestyle", 15): [2, 1, 10, 1, 6], ("renju", 15): [3, 0, 12, 2, 3]})
+        b = _summary({("renju", 15): [1, 2, 11, 1, 5], ("freestyle", 15): [2, 2, 9, 3, 4]})
+        _, overall, variants = pool_runs.pool([a, b])
+        self.assertEqual(overall.pentanomial, [8, 5, 42, 7, 18])
+        self.assertEqual(overall.games, 160)
+        self.assertEqual(overall.wins + overall.losses + overall.draws, 160)
+        self.assertEqual([label for label, _ in variants], ["freestyle 15x15", "renju 15x15"])
+        self.assertEqual(variants[1][1].pentanomial, [4, 2, 23, 3, 8])
+        # The pooled figures are those of one run with all the pairs: the
+        # interval narrower than either run's, the ratio the pooled one.
+        pooled = overall.estimate()
+        self.assertAlmostEqual(pooled.elo, elo.estimate([8, 5, 42, 7, 18], 0, 0, 0).elo)
+        for one in (a, b):
+            alone = elo.estimate(one["pentanomial"], 0, 0, 0)
+            self.assertLess(pooled.margin, alone.margin)
+        text = pool_runs.report(*pool_runs.pool([a, b]), 2, (0.0, 30.0),
+                                elo.sprt_bounds(0.05, 0.05))
+        llr = elo.sprt_llr([8, 5, 42, 7, 18], 0.0, 30.0)
+        self.assertIn("LLR %+.2f" % llr, text)
+        self.assertIn("of 160 games", text)
+
+    def test_runs_of_other_engines_or_times_are_refused(self):
+        a = _summary({("freestyle", 15): [1, 0, 3, 0, 1]})
+        for other in (_summary({("freestyle", 15): [1, 0, 3, 0, 1]}, info=["search classic"]),
+                      _summary({("freestyle", 15): [1, 0, 3, 0, 1]}, timeout_turn=1000)):
+            with self.assertRaises(pool_runs.PoolError):
+                pool_runs.pool([a, other])
+        with tempfile.TemporaryDirectory() as tmp:
+            for name, s in (("one", a), ("two", _summary({("renju", 15): [0, 0, 2, 0, 0]},
+                                                         timeout_turn=1000))):
+                os.mkdir(os.path.join(tmp, name))
+                with open(os.path.join(tmp, name, "summary.json"), "w") as f:
+                    json.dump(s, f)
+            tool = os.path.join(TOOLS, "pool_runs.py")
+            run = subprocess.run([sys.executable, tool, os.path.join(tmp, "one"),
+                                  os.path.join(tmp, "two")], capture_output=True, text=True)
+            self.assertEqual(run.returncode, 2, run.stderr)
+            self.assertEqual(run.stdout, "")
+            # The same run named twice would count its games twice.
+            run = subprocess.run([sys.executable, tool, os.path.join(tmp, "one"),
+                                  os.path.join(tmp, "one", "summary.json")],
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, 2, run.stdout)
+            run = subprocess.run([sys.executable, tool, os.path.join(tmp, "one")],
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("of 10 games", run.stdout)
+            run = subprocess.run([sys.executable, tool, os.path.join(tmp, "none")],
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, 2)
+
+
 class SideBySideBuilds(unittest.TestCase):
     def test_a_build_folder_follows_its_source_to_a_new_place(self):
         # The base of a strength run is exported to a new temporary folder every
