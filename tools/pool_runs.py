@@ -4,10 +4,10 @@
 A run of a few hundred games often ends without a decision, and a second run
 from other openings narrows the interval only when both are counted as one.
 This reads each run's summary.json (written by tools/match.py, so by
-tools/strength.sh too), refuses runs that cannot be pooled (other engine
-names, another time per move or match clock, pairs that differ in rule or
-board), adds up the pair outcomes and the games, overall and per rule and
-board, and prints the pooled Elo with its 95% interval and, with --sprt, the
+tools/strength.sh too), refuses runs that cannot be pooled (other sides or
+INFO settings, another time per move or match clock, a run named twice),
+adds up the pair outcomes and the games, overall and per rule and board, and
+prints the pooled Elo with its 95% interval and, with --sprt, the
 log-likelihood ratio of the pooled pairs.
 
 The pooled ratio treats the runs as one long run. A run that a sequential
@@ -96,8 +96,8 @@ def pool(summaries):
 def report(conditions, overall, variants, runs, sprt=None, bounds=None):
     engines, timeout_turn, timeout_match = conditions
     names = [e[0] for e in engines]
-    lines = ["%d runs of %s against %s, %d ms a move%s" % (
-        runs, names[0], names[1], timeout_turn,
+    lines = ["%d run%s of %s against %s, %d ms a move%s" % (
+        runs, "" if runs == 1 else "s", names[0], names[1], timeout_turn,
         ", match clock %d ms" % timeout_match if timeout_match else "")]
     lines.append("%s against %s: %d wins, %d losses, %d draws of %d games" % (
         names[0], names[1], overall.wins, overall.losses, overall.draws, overall.games))
@@ -139,6 +139,9 @@ def main(argv):
     try:
         summaries = [load_summary(f) for f in files]
         conditions, overall, variants = pool(summaries)
+    except (KeyError, TypeError) as e:
+        print("pool_runs: not a match summary (no %s)" % e, file=sys.stderr)
+        return 2
     except PoolError as e:
         print("pool_runs: %s" % e, file=sys.stderr)
         return 2

@@ -353,6 +353,13 @@ class PooledRuns(unittest.TestCase):
             run = subprocess.run([sys.executable, tool, os.path.join(tmp, "none")],
                                  capture_output=True, text=True)
             self.assertEqual(run.returncode, 2)
+            # Some other JSON file is refused in one line, not with a trace.
+            with open(os.path.join(tmp, "other.json"), "w") as f:
+                json.dump({"games": 3}, f)
+            run = subprocess.run([sys.executable, tool, os.path.join(tmp, "other.json")],
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, 2)
+            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
 
 
 class SideBySideBuilds(unittest.TestCase):
