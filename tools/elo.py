@@ -113,6 +113,13 @@ def estimate(pair_counts, wins, losses, draws):
     return _estimate(games, mean, variance, "trinomial")
 
 
+def sprt_settings_fault(elo0, elo1, alpha, beta):
+    """Why these test settings cannot be used, or None when they can."""
+    if 0 < alpha < 0.5 and 0 < beta < 0.5 and elo0 < elo1:
+        return None
+    return "--sprt takes ELO0 < ELO1, with 0 < alpha, beta < 0.5"
+
+
 def sprt_bounds(alpha, beta):
     """(lower, upper) bounds of the log-likelihood ratio."""
     return math.log(beta / (1.0 - alpha)), math.log((1.0 - beta) / alpha)

@@ -503,9 +503,8 @@ def main():
         parser.error("give exactly two engine command lines")
     if args.concurrency < 1 or args.games < 1:
         parser.error("--concurrency and --games take a positive number")
-    if args.sprt and not (0 < args.alpha < 0.5 and 0 < args.beta < 0.5
-                          and args.sprt[0] < args.sprt[1]):
-        parser.error("--sprt takes ELO0 < ELO1, with 0 < alpha, beta < 0.5")
+    if args.sprt and elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta):
+        parser.error(elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta))
     commands = [engine1, engine2]
     names = [args.name1 or "E1", args.name2 or "E2"]
     infos = [args.info1, args.info2]

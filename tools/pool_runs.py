@@ -128,9 +128,8 @@ def main(argv):
     parser.add_argument("--alpha", type=float, default=0.05)
     parser.add_argument("--beta", type=float, default=0.05)
     args = parser.parse_args(argv)
-    if args.sprt and not (0 < args.alpha < 0.5 and 0 < args.beta < 0.5
-                          and args.sprt[0] < args.sprt[1]):
-        parser.error("--sprt takes ELO0 < ELO1, with 0 < alpha, beta < 0.5")
+    if args.sprt and elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta):
+        parser.error(elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta))
     files = [os.path.realpath(os.path.join(r, "summary.json") if os.path.isdir(r) else r)
              for r in args.runs]
     if len(set(files)) != len(files):

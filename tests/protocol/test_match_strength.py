@@ -74,6 +74,11 @@ class Statistics(unittest.TestCase):
         self.assertAlmostEqual(lower, -2.944439, places=5)
         self.assertAlmostEqual(upper, 2.944439, places=5)
         self.assertAlmostEqual(elo.sprt_bounds(0.05, 0.10)[0], -2.251292, places=5)
+        # Settings both tools refuse: reversed hypotheses, error rates out of range.
+        self.assertIsNone(elo.sprt_settings_fault(0.0, 30.0, 0.05, 0.05))
+        for bad in ((30.0, 0.0, 0.05, 0.05), (0.0, 0.0, 0.05, 0.05), (0.0, 5.0, 0.5, 0.05),
+                    (0.0, 5.0, 0.05, 0.0)):
+            self.assertIsNotNone(elo.sprt_settings_fault(*bad), bad)
         # Mean 0.75, variance 0.0625 over 10 pairs; s0 = 0.5, s1 = 0.6
         # (elo1 = 400 log10 1.5): 10 * 0.1 * (1.5 - 1.1) / 0.125 = 3.2.
         counts = [0, 0, 5, 0, 5]
