@@ -32,9 +32,12 @@ class PoolError(Exception):
     pass
 
 
+def summary_file(run):
+    """The summary.json a RUN argument names, as one canonical path."""
+    return os.path.realpath(os.path.join(run, "summary.json") if os.path.isdir(run) else run)
+
+
 def load_summary(path):
-    if os.path.isdir(path):
-        path = os.path.join(path, "summary.json")
     try:
         with open(path, encoding="utf-8") as f:
             return json.load(f)
@@ -130,8 +133,7 @@ def main(argv):
     args = parser.parse_args(argv)
     if args.sprt and elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta):
         parser.error(elo.sprt_settings_fault(*args.sprt, args.alpha, args.beta))
-    files = [os.path.realpath(os.path.join(r, "summary.json") if os.path.isdir(r) else r)
-             for r in args.runs]
+    files = [summary_file(r) for r in args.runs]
     if len(set(files)) != len(files):
         print("pool_runs: a run is named twice; its games would count twice", file=sys.stderr)
         return 2

@@ -281,19 +281,16 @@ class StrengthMatches(FakeBrains, unittest.TestCase):
         self.assertEqual(llrs, sorted(llrs))  # every pair won: the ratio only grows
 
 
-@skip_with_wrapper
 def _summary(penta_by_variant, info=(), timeout_turn=200):
     """A summary.json as match.py writes it, reduced to what pooling reads;
     the two games of each pair as its outcome gives them (a pair worth 1
     point as a win and a loss)."""
     variants, total = [], {"games": 0, "wins": 0, "losses": 0, "draws": 0,
                            "pentanomial": [0] * 5}
+    # Wins, losses and draws of a pair worth 0, 1/2, 1, 3/2 and 2 points.
+    outcome_games = ((0, 2, 0), (0, 1, 1), (1, 1, 0), (1, 0, 1), (2, 0, 0))
     for (rule, size), penta in penta_by_variant.items():
-        # Outcome k (0, 1/2, 1, 3/2, 2 points): losses and wins of its two games.
-        games = {0: (0, 2, 0), 1: (0, 1, 1), 2: (1, 1, 0), 3: (1, 0, 1), 4: (2, 0, 0)}
-        w = sum(games[k][0] * n for k, n in enumerate(penta))
-        lo = sum(games[k][1] * n for k, n in enumerate(penta))
-        d = sum(games[k][2] * n for k, n in enumerate(penta))
+        w, lo, d = (sum(g[i] * n for g, n in zip(outcome_games, penta)) for i in range(3))
         v = {"rule": rule, "width": size, "height": size, "games": 2 * sum(penta),
              "wins": w, "losses": lo, "draws": d, "pentanomial": list(penta)}
         variants.append(v)
@@ -306,6 +303,7 @@ def _summary(penta_by_variant, info=(), timeout_turn=200):
                 variants=variants)
 
 
+@skip_with_wrapper
 class PooledRuns(unittest.TestCase):
     def test_runs_pool_into_one_estimate_and_test(self):
         a = _summary({("freestyle", 15): [2, 1, 10, 1, 6], ("renju", 15): [3, 0, 12, 2, 3]})
@@ -367,6 +365,7 @@ class PooledRuns(unittest.TestCase):
             self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
 
 
+@skip_with_wrapper
 class SideBySideBuilds(unittest.TestCase):
     def test_a_build_folder_follows_its_source_to_a_new_place(self):
         # The base of a strength run is exported to a new temporary folder every
